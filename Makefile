@@ -1,0 +1,30 @@
+# make run: build and start the helper in this terminal.
+# make test: install what is missing, build under the sanitizers, run every test.
+.PHONY: run test deps build clean
+
+JOBS ?= $(shell nproc)
+CMAKE_GEN := -G Ninja
+
+build: 
+	bash scripts/install-deps.sh build
+	cmake -S . -B build/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+	cmake --build build/release -j $(JOBS)
+
+run: build
+	@echo "ortel-helper: type check-focus and Enter to ask for focus; Ctrl-D ends it." >&2
+	@./build/release/ortel-helper $(ARGS)
+
+deps:
+	bash scripts/install-deps.sh all
+
+test: deps build
+	cmake -S . -B build/asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DORTEL_SANITIZE=address,undefined \
+	  -DORTEL_PLAIN_HELPER=$(CURDIR)/build/release/ortel-helper >/dev/null
+	cmake --build build/asan -j $(JOBS)
+	cd build/asan && ctest --output-on-failure -j $(JOBS)
+	cmake -S . -B build/tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DORTEL_SANITIZE=thread >/dev/null
+	cmake --build build/tsan -j $(JOBS)
+	cd build/tsan && ctest --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf build

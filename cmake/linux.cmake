@@ -1,0 +1,18 @@
+# The Linux backends: GLib's main loop for the platform services.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0)
+
+# Text services on their own, so that the tests' accessibility double
+# lower-cases with the same library as the helper.
+add_library(ortel_platform_text STATIC accessibility/linux/glib_text.cpp)
+target_include_directories(ortel_platform_text PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(ortel_platform_text PUBLIC PkgConfig::GLIB)
+ortel_warnings(ortel_platform_text)
+
+add_library(ortel_platform STATIC
+  platform/linux/glib_platform.cpp
+  platform/linux/no_desktop_monitor.cpp
+  accessibility/linux/no_desktop_ax.cpp)
+target_include_directories(ortel_platform PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(ortel_platform PUBLIC ortel_platform_text PkgConfig::GLIB)
+ortel_warnings(ortel_platform)

@@ -1,0 +1,13 @@
+#include "hotkey/monitor.h"
+
+#include "hotkey/tracker.h"
+#include "protocol/emit.h"
+#include "protocol/lines.h"
+
+MonitorHandle monitor = nullptr;
+
+void installMonitor() {
+  if (monitor != nullptr) return;
+  monitor = addGlobalMonitor(monitorEventMask, onMonitorEvent);
+  emit(monitor != nullptr ? lineMonitorInstalled : lineMonitorInstallFailed);
+}

@@ -1,0 +1,47 @@
+#include "tests/doubles/captured_output.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "protocol/emit.h"
+
+namespace {
+
+int readEnd = -1;
+
+}  // namespace
+
+void startCapturingOutput() {
+  if (readEnd < 0) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) std::abort();
+    readEnd = fds[0];
+    outputFd = fds[1];
+    fcntl(readEnd, F_SETFL, O_NONBLOCK);
+  }
+  takeOutputBytes();
+}
+
+std::string takeOutputBytes() {
+  std::string bytes;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = read(readEnd, buffer, sizeof buffer);
+    if (got <= 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(got));
+  }
+  return bytes;
+}
+
+std::vector<std::string> takeOutputLines() {
+  const std::string bytes = takeOutputBytes();
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end = bytes.find('\n'); end != std::string::npos; end = bytes.find('\n', start)) {
+    lines.push_back(bytes.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}

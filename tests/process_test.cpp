@@ -1,0 +1,81 @@
+// The built helper driven through pipes, as the parent application drives it.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "tests/helper_process.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+Lines opening(const std::string& name) { return {"ready", "debug:watching " + name, "trusted:false"}; }
+
+TEST(Process, OpeningLinesCarryTheNameExactlyAsGiven) {
+  const std::pair<std::vector<std::string>, std::string> table[] = {
+      {{}, "option"},
+      {{"Command"}, "Command"},
+      {{""}, ""},
+      {{"shift", "extra", "more"}, "shift"},
+      {{"wählen ⌥ 選択"}, "wählen ⌥ 選択"},
+      {{"\xff\xfe not utf-8"}, "\xff\xfe not utf-8"},
+  };
+  for (const auto& [arguments, name] : table) {
+    HelperRun run = runHelperToEnd(arguments, "");
+    EXPECT_EQ(run.lines, opening(name)) << name;
+    EXPECT_EQ(run.exitStatus, 0) << name;
+    EXPECT_EQ(run.standardError, "") << name;
+  }
+}
+
+TEST(Process, AnswersCheckFocusLinesInOrderThenExitsAtEndOfInput) {
+  HelperRun run = runHelperToEnd({}, "check-focus\r\ncheck-focus \nCheck-Focus\n\ncheck-focus\ncheck-focus\ncheck-focus");
+  Lines expected = opening("option");
+  for (int i = 0; i < 4; ++i) expected.push_back("focus:none");
+  EXPECT_EQ(run.lines, expected);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.standardError, "");
+  EXPECT_EQ(run.rawOutput.find('\r'), std::string::npos);
+}
+
+TEST(Process, HugeLineWithoutLineFeedDoesNotGrowMemory) {
+  HelperProcess helper = startHelper({});
+  ASSERT_EQ(readLines(helper, 3), opening("option"));
+  const long startKiB = residentKiB(helper.pid, "VmRSS:");
+
+  const std::string block(1 << 20, 'z');
+  for (int i = 0; i < 100; ++i) ASSERT_TRUE(writeAll(helper.input, block));
+  ASSERT_TRUE(writeAll(helper.input, "\ncheck-focus\n"));
+  EXPECT_EQ(readLines(helper, 1), Lines{"focus:none"});
+  const long peakKiB = residentKiB(helper.pid, "VmHWM:");
+  EXPECT_LT(peakKiB - startKiB, 8192) << "grew from " << startKiB << " KiB to a peak of " << peakKiB << " KiB";
+  if (!helperIsSanitized()) {
+    EXPECT_LT(peakKiB, 16 * 1024);
+  }
+
+  HelperRun end = finishHelper(helper);
+  EXPECT_EQ(end.exitStatus, 0);
+  EXPECT_EQ(end.standardError, "");
+}
+
+TEST(Process, StaysQuietWhileIdle) {
+  // Trust polls and the loop must not write anything on their own.
+  HelperProcess helper = startHelper({});
+  ASSERT_EQ(readLines(helper, 3), opening("option"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(3200));
+  HelperRun end = finishHelper(helper);
+  EXPECT_EQ(end.lines, Lines{});
+  EXPECT_EQ(end.exitStatus, 0);
+  EXPECT_EQ(end.standardError, "");
+}
+
+}  // namespace
