@@ -1,6 +1,7 @@
 # make run: build and start the helper in this terminal.
 # make test: install what is missing, build under the sanitizers, run every test.
-.PHONY: run test deps build clean
+# make fuzz: fuzz the command reader for FUZZ_SECONDS, growing tests/fuzz/corpus.
+.PHONY: run test deps build clean fuzz fuzz-build
 
 JOBS ?= $(shell nproc)
 CMAKE_GEN := -G Ninja
@@ -18,6 +19,8 @@ deps:
 	bash scripts/install-deps.sh all
 
 test: deps build
+	$(MAKE) fuzz-build
+	cd build/fuzz && ctest --output-on-failure
 	cmake -S . -B build/asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DORTEL_SANITIZE=address,undefined \
 	  -DORTEL_PLAIN_HELPER=$(CURDIR)/build/release/ortel-helper >/dev/null
 	cmake --build build/asan -j $(JOBS)
@@ -25,6 +28,15 @@ test: deps build
 	cmake -S . -B build/tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DORTEL_SANITIZE=thread >/dev/null
 	cmake --build build/tsan -j $(JOBS)
 	cd build/tsan && ctest --output-on-failure -j $(JOBS)
+
+fuzz-build:
+	CC=clang CXX=clang++ cmake -S . -B build/fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORTEL_FUZZ=ON >/dev/null
+	cmake --build build/fuzz -j $(JOBS)
+
+# A longer run that keeps what it finds in the project's corpus.
+FUZZ_SECONDS ?= 600
+fuzz: deps fuzz-build
+	build/fuzz/tests/fuzz/command_reader_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=8192 tests/fuzz/corpus
 
 clean:
 	rm -rf build

@@ -6,7 +6,7 @@ set -euo pipefail
 # Building the helper.
 build_packages=(g++ cmake ninja-build make pkg-config libglib2.0-dev)
 # Building and running the tests.
-test_packages=(libgtest-dev libgmock-dev)
+test_packages=(libgtest-dev libgmock-dev clang libclang-rt-14-dev)
 
 case "${1:-all}" in
   build) wanted=("${build_packages[@]}") ;;
