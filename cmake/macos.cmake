@@ -18,3 +18,22 @@ target_compile_options(ortel_platform PRIVATE $<$<COMPILE_LANGUAGE:OBJCXX>:-fobj
 target_link_libraries(ortel_platform PUBLIC ortel_platform_text
   "-framework AppKit" "-framework ApplicationServices" "-framework CoreFoundation" "-framework Foundation")
 ortel_warnings(ortel_platform)
+
+# Signed for the hardened runtime after every link. The entitlements are a
+# fixed list that the product ships with; the helper's own code
+# uses none of them.
+set(ORTEL_CODESIGN_IDENTITY "-" CACHE STRING "codesign identity for ortel-helper (\"-\" signs ad hoc)")
+set(ortel_entitlements ${CMAKE_CURRENT_SOURCE_DIR}/platform/macos/ortel-helper.entitlements)
+find_program(ORTEL_CODESIGN codesign)
+if(ORTEL_CODESIGN)
+  add_custom_command(TARGET ortel-helper POST_BUILD
+    COMMAND ${ORTEL_CODESIGN} --force --options runtime --entitlements ${ortel_entitlements}
+            --sign ${ORTEL_CODESIGN_IDENTITY} $<TARGET_FILE:ortel-helper>
+    VERBATIM)
+  # An edited entitlements file relinks, and so re-signs, the helper.
+  set_property(TARGET ortel-helper APPEND PROPERTY LINK_DEPENDS ${ortel_entitlements})
+else()
+  message(WARNING "codesign not found: ortel-helper will be built but not signed. "
+                  "Sign it before use: codesign --force --options runtime "
+                  "--entitlements ${ortel_entitlements} --sign IDENTITY ortel-helper")
+endif()
