@@ -1,7 +1,6 @@
 // The line writer against a real pipe: whole lines, in order, nothing torn.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -9,6 +8,7 @@
 #include <thread>
 
 #include "protocol/emit.h"
+#include "tests/doubles/small_pipe.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ TEST(Emit, FinishesLinesThroughShortAndInterruptedWrites) {
 
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
-  fcntl(fds[1], F_SETPIPE_SZ, 4096);
+  shrinkPipeBuffer(fds[1]);
   const int savedFd = outputFd;
   outputFd = fds[1];
 
@@ -67,7 +67,7 @@ TEST(Emit, FinishesLinesThroughShortAndInterruptedWrites) {
 TEST(Emit, LinesFromTwoThreadsNeverInterleave) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
-  fcntl(fds[1], F_SETPIPE_SZ, 4096);
+  shrinkPipeBuffer(fds[1]);
   const int savedFd = outputFd;
   outputFd = fds[1];
   // Longer than the pipe's atomic write size, so only the writer's own

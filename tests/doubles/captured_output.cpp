@@ -16,9 +16,12 @@ int readEnd = -1;
 void startCapturingOutput() {
   if (readEnd < 0) {
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) std::abort();
+    // pipe and fcntl rather than pipe2, which macOS lacks.
+    if (pipe(fds) != 0) std::abort();
     readEnd = fds[0];
     outputFd = fds[1];
+    fcntl(readEnd, F_SETFD, FD_CLOEXEC);
+    fcntl(outputFd, F_SETFD, FD_CLOEXEC);
     fcntl(readEnd, F_SETFL, O_NONBLOCK);
   }
   takeOutputBytes();
