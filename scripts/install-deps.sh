@@ -3,8 +3,9 @@
 # and only those that are missing. The one list of what the project needs.
 set -euo pipefail
 
-# Building the helper.
-build_packages=(g++ cmake ninja-build make pkg-config libglib2.0-dev)
+# Building the helper: GLib's loop, X11 with XInput and XKB for keys and
+# trust, AT-SPI for focus.
+build_packages=(g++ cmake ninja-build make pkg-config libglib2.0-dev libx11-dev libxi-dev libatspi2.0-dev)
 # Building and running the tests.
 test_packages=(libgtest-dev libgmock-dev)
 
