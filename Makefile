@@ -1,6 +1,7 @@
 # make run: build and start the helper in this terminal.
 # make test: install what is missing, build under the sanitizers, run every test.
-.PHONY: run test deps build clean
+# make demo: show the helper at work on a headless X server, with no desktop needed.
+.PHONY: run test demo deps build clean
 
 JOBS ?= $(shell nproc)
 CMAKE_GEN := -G Ninja
@@ -25,6 +26,11 @@ test: deps build
 	cmake -S . -B build/tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DORTEL_SANITIZE=thread >/dev/null
 	cmake --build build/tsan -j $(JOBS)
 	cd build/tsan && ctest --output-on-failure -j $(JOBS)
+
+demo: deps
+	cmake -S . -B build/demo $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build build/demo -j $(JOBS) --target ortel-helper ortel_xinject
+	bash scripts/demo.sh build/demo
 
 clean:
 	rm -rf build
