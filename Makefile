@@ -1,7 +1,8 @@
 # make run: build and start the helper in this terminal.
 # make test: install what is missing, build under the sanitizers, run every test.
 # make fuzz: fuzz the command reader for FUZZ_SECONDS, growing tests/fuzz/corpus.
-.PHONY: run test deps build clean fuzz fuzz-build
+# make demo: show the helper at work on a headless X server, with no desktop needed.
+.PHONY: run test demo deps build clean fuzz fuzz-build
 
 JOBS ?= $(shell nproc)
 CMAKE_GEN := -G Ninja
@@ -37,6 +38,11 @@ fuzz-build:
 FUZZ_SECONDS ?= 600
 fuzz: deps fuzz-build
 	build/fuzz/tests/fuzz/command_reader_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=8192 tests/fuzz/corpus
+
+demo: deps
+	cmake -S . -B build/demo $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build build/demo -j $(JOBS) --target ortel-helper ortel_xinject
+	bash scripts/demo.sh build/demo
 
 clean:
 	rm -rf build

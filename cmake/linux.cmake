@@ -1,6 +1,9 @@
-# The Linux backends: GLib's main loop for the platform services.
+# The Linux backends: GLib's main loop for the platform services, X11 for the
+# key monitor and trust, AT-SPI for the focus queries.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0)
+pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11 xi)
+pkg_check_modules(ATSPI REQUIRED IMPORTED_TARGET atspi-2 gobject-2.0)
 
 # Text services on their own, so that the tests' accessibility double
 # lower-cases with the same library as the helper.
@@ -11,8 +14,9 @@ ortel_warnings(ortel_platform_text)
 
 add_library(ortel_platform STATIC
   platform/linux/glib_platform.cpp
-  platform/linux/no_desktop_monitor.cpp
-  accessibility/linux/no_desktop_ax.cpp)
+  platform/linux/x11_monitor.cpp
+  accessibility/linux/x11_trust.cpp
+  accessibility/linux/atspi_ax.cpp)
 target_include_directories(ortel_platform PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(ortel_platform PUBLIC ortel_platform_text PkgConfig::GLIB)
+target_link_libraries(ortel_platform PUBLIC ortel_platform_text PkgConfig::GLIB PkgConfig::X11 PkgConfig::ATSPI)
 ortel_warnings(ortel_platform)

@@ -59,8 +59,17 @@ void splitLines(std::string& pending, std::vector<std::string>& lines) {
 
 }  // namespace
 
-HelperProcess startHelper(const std::vector<std::string>& arguments,
-                          const std::vector<std::string>& extraEnvironment) {
+std::vector<std::string> childEnvironment(const std::vector<std::string>& extraEnvironment) {
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (!isDesktopVariable(*entry)) environment.emplace_back(*entry);
+  }
+  environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
+  return environment;
+}
+
+HelperProcess startChild(const std::string& path, const std::vector<std::string>& arguments,
+                         const std::vector<std::string>& extraEnvironment) {
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return {};
   posix_spawn_file_actions_t actions;
@@ -69,33 +78,34 @@ HelperProcess startHelper(const std::vector<std::string>& arguments,
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
 
-  std::vector<std::string> argumentStore{helperPath()};
+  std::vector<std::string> argumentStore{path};
   argumentStore.insert(argumentStore.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (std::string& argument : argumentStore) argv.push_back(argument.data());
   argv.push_back(nullptr);
 
-  std::vector<std::string> environmentStore;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    if (!isDesktopVariable(*entry)) environmentStore.emplace_back(*entry);
-  }
-  environmentStore.insert(environmentStore.end(), extraEnvironment.begin(), extraEnvironment.end());
+  std::vector<std::string> environmentStore = childEnvironment(extraEnvironment);
   std::vector<char*> envp;
   for (std::string& entry : environmentStore) envp.push_back(entry.data());
   envp.push_back(nullptr);
 
-  HelperProcess helper;
-  if (posix_spawn(&helper.pid, helperPath(), &actions, nullptr, argv.data(), envp.data()) != 0) helper.pid = -1;
+  HelperProcess child;
+  if (posix_spawn(&child.pid, path.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) child.pid = -1;
   posix_spawn_file_actions_destroy(&actions);
   close(in[0]);
   close(out[1]);
   close(err[1]);
-  helper.input = in[1];
-  helper.output = out[0];
-  helper.error = err[0];
-  // A helper that died early must not kill the test with SIGPIPE.
+  child.input = in[1];
+  child.output = out[0];
+  child.error = err[0];
+  // A child that died early must not kill the test with SIGPIPE.
   signal(SIGPIPE, SIG_IGN);
-  return helper;
+  return child;
+}
+
+HelperProcess startHelper(const std::vector<std::string>& arguments,
+                          const std::vector<std::string>& extraEnvironment) {
+  return startChild(helperPath(), arguments, extraEnvironment);
 }
 
 std::vector<std::string> readLines(HelperProcess& helper, std::size_t count, int timeoutMs) {

@@ -24,6 +24,11 @@ struct HelperRun {
 
 // The environment is the test's own, less the desktop variables, unless
 // extraEnvironment names them ("DISPLAY=:99", ...).
+std::vector<std::string> childEnvironment(const std::vector<std::string>& extraEnvironment);
+// Starts any program that way; the helper, or another child the tests talk
+// to through pipes.
+HelperProcess startChild(const std::string& path, const std::vector<std::string>& arguments,
+                         const std::vector<std::string>& extraEnvironment = {});
 HelperProcess startHelper(const std::vector<std::string>& arguments,
                           const std::vector<std::string>& extraEnvironment = {});
 // Reads until count more lines have arrived or timeoutMs has passed.

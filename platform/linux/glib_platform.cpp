@@ -23,6 +23,11 @@ gboolean runOnce(gpointer body) {
   return G_SOURCE_REMOVE;
 }
 
+// GLib and the libraries on it (libatspi among them) report trouble
+// through GLib's logging, which writes to stderr; the helper never does.
+void discardLogMessage(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+GLogWriterOutput discardLogRecord(GLogLevelFlags, const GLogField*, gsize, gpointer) { return G_LOG_WRITER_HANDLED; }
+
 gpointer runWorker(gpointer body) {
   reinterpret_cast<PlatformCallback>(body)();
   return nullptr;
@@ -41,6 +46,10 @@ guint attachTimeout(std::int64_t intervalMs, GSourceFunc function, PlatformCallb
 
 GMainContext* mainThreadContext() {
   if (helperContext == nullptr) {
+    // First use comes from start-up on the main thread, before the reader
+    // thread exists, which is when the log handlers must be in place.
+    g_log_set_writer_func(discardLogRecord, nullptr, nullptr);
+    g_log_set_default_handler(discardLogMessage, nullptr);
     helperContext = g_main_context_new();
     g_main_context_push_thread_default(helperContext);
   }

@@ -1,0 +1,408 @@
+// The focus queries on AT-SPI, answered as macOS would answer them for the
+// equivalent widget (docs/linux-backends.md has the table).
+//
+// Reader thread only. libatspi is not thread-safe: it ties its buses to
+// GLib's global default context and dispatches on whichever thread makes a
+// blocking call, so the main thread runs its loop on a context of its own
+// and this thread is the only one that ever touches libatspi.
+//
+// An AxRef here is one of three things: the system-wide marker, an
+// AtspiAccessible, or a plain GObject that carries a string value. All but
+// the marker are released with g_object_unref.
+#include <atspi/atspi.h>
+#include <glib-object.h>
+
+#include <array>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "accessibility/ax.h"
+
+namespace {
+
+// What one query may cost in total when an application does not answer
+// (stopped, hung): no single call waits longer than a call timeout, an
+// application that failed once is not asked again, and nothing is asked
+// once the query's budget is spent.
+constexpr gint callTimeoutMs = 400;
+constexpr gint64 queryBudgetUs = 1'000'000;
+
+char systemWideMarker;
+AxObject* const systemWideElement = reinterpret_cast<AxObject*>(&systemWideMarker);
+
+bool atspiTried = false;
+bool atspiReady = false;
+gint64 queryDeadlineUs = 0;
+bool queryFailed = false;  // an application failed to answer during this query
+
+GQuark stringQuark() { return g_quark_from_static_string("ortel-string-value"); }
+
+// Initialised on the first query. Without a session bus or an accessibility
+// bus atspi_init fails and leaves its bus NULL; any call after that would
+// make libdbus abort the process, so a failed start is final.
+bool atspiUsable() {
+  if (!atspiTried) {
+    atspiTried = true;
+    atspiReady = atspi_init() == 0;
+  }
+  return atspiReady;
+}
+
+// Arms the timeouts for the next call from what is left of the query's
+// budget; false when there is nothing left to ask with.
+bool mayCall() {
+  if (queryFailed) return false;
+  const gint64 leftMs = (queryDeadlineUs - g_get_monotonic_time()) / 1000;
+  if (leftMs <= 0) return false;
+  // The second value is for applications that started lately; without it
+  // they would get up to 15 s per call.
+  const gint timeoutMs = leftMs < callTimeoutMs ? static_cast<gint>(leftMs) : callTimeoutMs;
+  atspi_set_timeout(timeoutMs, timeoutMs);
+  return true;
+}
+
+// Clears a call's error; true when there was one, which marks the query failed.
+bool failed(GError* error) {
+  if (error == nullptr) return false;
+  g_error_free(error);
+  queryFailed = true;
+  return true;
+}
+
+AxRef stringValue(const char* text) {
+  GObject* value = G_OBJECT(g_object_new(G_TYPE_OBJECT, nullptr));
+  g_object_set_qdata_full(value, stringQuark(), g_strdup(text), g_free);
+  return reinterpret_cast<AxRef>(value);
+}
+
+AtspiAccessible* accessibleOf(AxRef ref) {
+  if (ref == nullptr || ref == systemWideElement) return nullptr;
+  GObject* object = reinterpret_cast<GObject*>(ref);
+  return ATSPI_IS_ACCESSIBLE(object) ? ATSPI_ACCESSIBLE(object) : nullptr;
+}
+
+// The element's states, or nullptr when its application did not answer
+// (libatspi then hands back a set holding only DEFUNCT).
+AtspiStateSet* statesOf(AtspiAccessible* element) {
+  if (!mayCall()) return nullptr;
+  AtspiStateSet* states = atspi_accessible_get_state_set(element);
+  if (states != nullptr && !atspi_state_set_contains(states, ATSPI_STATE_DEFUNCT)) return states;
+  if (states != nullptr) g_object_unref(states);
+  queryFailed = true;
+  return nullptr;
+}
+
+bool hasState(AtspiAccessible* element, AtspiStateType state, bool* answered) {
+  AtspiStateSet* states = statesOf(element);
+  *answered = states != nullptr;
+  if (states == nullptr) return false;
+  const bool contains = atspi_state_set_contains(states, state);
+  g_object_unref(states);
+  return contains;
+}
+
+AtspiAccessible* childAt(AtspiAccessible* parent, gint index) {
+  if (!mayCall()) return nullptr;
+  GError* error = nullptr;
+  AtspiAccessible* child = atspi_accessible_get_child_at_index(parent, index, &error);
+  if (failed(error)) {
+    if (child != nullptr) g_object_unref(child);
+    return nullptr;
+  }
+  return child;
+}
+
+gint childCount(AtspiAccessible* parent) {
+  if (!mayCall()) return 0;
+  GError* error = nullptr;
+  const gint count = atspi_accessible_get_child_count(parent, &error);
+  return failed(error) ? 0 : count;
+}
+
+AtspiAccessible* focusedByCollection(AtspiCollection* collection) {
+  AtspiStateSet* focused = atspi_state_set_new(nullptr);
+  atspi_state_set_add(focused, ATSPI_STATE_FOCUSED);
+  AtspiMatchRule* rule = atspi_match_rule_new(focused, ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL,
+                                              nullptr, ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL,
+                                              FALSE);
+  g_object_unref(focused);
+  AtspiAccessible* found = nullptr;
+  if (mayCall()) {
+    GError* error = nullptr;
+    // traverse must be TRUE: whatever the documentation says, without it the
+    // toolkit's side looks at the window's own children only.
+    GArray* matches =
+        atspi_collection_get_matches(collection, rule, ATSPI_Collection_SORT_ORDER_CANONICAL, 1, TRUE, &error);
+    failed(error);
+    if (matches != nullptr) {
+      for (guint i = 0; i < matches->len; ++i) {
+        AtspiAccessible* match = g_array_index(matches, AtspiAccessible*, i);
+        if (found == nullptr) {
+          found = match;
+        } else {
+          g_object_unref(match);
+        }
+      }
+      g_array_free(matches, TRUE);
+    }
+  }
+  g_object_unref(rule);
+  return found;
+}
+
+// For toolkits without the Collection interface (Qt): depth-first, every
+// child (a cap on children once missed the entry in a large window), but not
+// into subtrees that manage their descendants, which can be huge or endless.
+AtspiAccessible* focusedByWalk(AtspiAccessible* window) {
+  std::vector<AtspiAccessible*> pending{ATSPI_ACCESSIBLE(g_object_ref(window))};
+  AtspiAccessible* found = nullptr;
+  while (!pending.empty()) {
+    AtspiAccessible* node = pending.back();
+    pending.pop_back();
+    AtspiStateSet* states = found == nullptr ? statesOf(node) : nullptr;
+    if (states != nullptr && atspi_state_set_contains(states, ATSPI_STATE_FOCUSED)) {
+      found = ATSPI_ACCESSIBLE(g_object_ref(node));
+    } else if (states != nullptr && !atspi_state_set_contains(states, ATSPI_STATE_MANAGES_DESCENDANTS)) {
+      const gint count = childCount(node);
+      std::vector<AtspiAccessible*> children;
+      for (gint i = 0; i < count; ++i) {
+        AtspiAccessible* child = childAt(node, i);
+        if (child != nullptr) children.push_back(child);
+      }
+      // Pushed last to first, so the first child is visited first.
+      pending.insert(pending.end(), children.rbegin(), children.rend());
+    }
+    if (states != nullptr) g_object_unref(states);
+    g_object_unref(node);
+  }
+  return found;
+}
+
+AtspiAccessible* focusedInWindow(AtspiAccessible* window) {
+  if (!mayCall()) return nullptr;
+  AtspiCollection* collection = atspi_accessible_get_collection_iface(window);
+  if (collection == nullptr) return queryFailed ? nullptr : focusedByWalk(window);
+  AtspiAccessible* found = focusedByCollection(collection);
+  g_object_unref(collection);
+  return found;
+}
+
+AtspiAccessible* focusedInApplication(AtspiAccessible* application) {
+  AtspiAccessible* found = nullptr;
+  const gint windows = childCount(application);
+  for (gint i = 0; i < windows && found == nullptr && !queryFailed; ++i) {
+    AtspiAccessible* window = childAt(application, i);
+    if (window == nullptr) continue;
+    bool answered = false;
+    if (hasState(window, ATSPI_STATE_ACTIVE, &answered)) found = focusedInWindow(window);
+    g_object_unref(window);
+  }
+  return found;
+}
+
+// The focused element of the active window, searching the desktop's
+// applications in turn; one that does not answer is passed over.
+AtspiAccessible* findFocused() {
+  AtspiAccessible* desktop = atspi_get_desktop(0);
+  if (desktop == nullptr) return nullptr;
+  AtspiAccessible* found = nullptr;
+  const gint applications = childCount(desktop);
+  for (gint i = 0; i < applications && found == nullptr; ++i) {
+    // A failure belongs to the application that caused it.
+    queryFailed = false;
+    AtspiAccessible* application = childAt(desktop, i);
+    if (application == nullptr) continue;
+    found = focusedInApplication(application);
+    g_object_unref(application);
+  }
+  g_object_unref(desktop);
+  // The application that answered is the one asked from here on.
+  if (found != nullptr) queryFailed = false;
+  return found;
+}
+
+// What macOS calls the equivalent widget; docs/linux-backends.md explains the choices.
+constexpr std::array<std::pair<AtspiRole, const char*>, 49> axRoles = {{
+    {ATSPI_ROLE_COMBO_BOX, "AXComboBox"},
+    {ATSPI_ROLE_PUSH_BUTTON, "AXButton"},
+    {ATSPI_ROLE_PUSH_BUTTON_MENU, "AXMenuButton"},
+    {ATSPI_ROLE_TOGGLE_BUTTON, "AXCheckBox"},
+    {ATSPI_ROLE_CHECK_BOX, "AXCheckBox"},
+    {ATSPI_ROLE_RADIO_BUTTON, "AXRadioButton"},
+    {ATSPI_ROLE_LABEL, "AXStaticText"},
+    {ATSPI_ROLE_STATIC, "AXStaticText"},
+    {ATSPI_ROLE_CAPTION, "AXStaticText"},
+    {ATSPI_ROLE_TOOL_TIP, "AXStaticText"},
+    {ATSPI_ROLE_HEADING, "AXHeading"},
+    {ATSPI_ROLE_LINK, "AXLink"},
+    {ATSPI_ROLE_IMAGE, "AXImage"},
+    {ATSPI_ROLE_ICON, "AXImage"},
+    {ATSPI_ROLE_MENU, "AXMenu"},
+    {ATSPI_ROLE_MENU_BAR, "AXMenuBar"},
+    {ATSPI_ROLE_MENU_ITEM, "AXMenuItem"},
+    {ATSPI_ROLE_CHECK_MENU_ITEM, "AXMenuItem"},
+    {ATSPI_ROLE_RADIO_MENU_ITEM, "AXMenuItem"},
+    {ATSPI_ROLE_LIST, "AXList"},
+    {ATSPI_ROLE_LIST_BOX, "AXList"},
+    {ATSPI_ROLE_LIST_ITEM, "AXRow"},
+    {ATSPI_ROLE_TABLE, "AXTable"},
+    {ATSPI_ROLE_TABLE_ROW, "AXRow"},
+    {ATSPI_ROLE_TABLE_CELL, "AXCell"},
+    {ATSPI_ROLE_TABLE_COLUMN_HEADER, "AXCell"},
+    {ATSPI_ROLE_TABLE_ROW_HEADER, "AXCell"},
+    {ATSPI_ROLE_TREE, "AXOutline"},
+    {ATSPI_ROLE_TREE_TABLE, "AXOutline"},
+    {ATSPI_ROLE_TREE_ITEM, "AXRow"},
+    {ATSPI_ROLE_SLIDER, "AXSlider"},
+    {ATSPI_ROLE_SPIN_BUTTON, "AXIncrementor"},
+    {ATSPI_ROLE_SCROLL_BAR, "AXScrollBar"},
+    {ATSPI_ROLE_SCROLL_PANE, "AXScrollArea"},
+    {ATSPI_ROLE_SPLIT_PANE, "AXSplitGroup"},
+    {ATSPI_ROLE_PROGRESS_BAR, "AXProgressIndicator"},
+    {ATSPI_ROLE_LEVEL_BAR, "AXLevelIndicator"},
+    {ATSPI_ROLE_PAGE_TAB, "AXRadioButton"},
+    {ATSPI_ROLE_PAGE_TAB_LIST, "AXTabGroup"},
+    {ATSPI_ROLE_TOOL_BAR, "AXToolbar"},
+    {ATSPI_ROLE_SEPARATOR, "AXSplitter"},
+    {ATSPI_ROLE_FRAME, "AXWindow"},
+    {ATSPI_ROLE_WINDOW, "AXWindow"},
+    {ATSPI_ROLE_DIALOG, "AXWindow"},
+    {ATSPI_ROLE_ALERT, "AXWindow"},
+    {ATSPI_ROLE_DOCUMENT_WEB, "AXWebArea"},
+    {ATSPI_ROLE_PANEL, "AXGroup"},
+    {ATSPI_ROLE_FILLER, "AXGroup"},
+    {ATSPI_ROLE_SECTION, "AXGroup"},
+}};
+
+bool isTextRole(AtspiRole role) {
+  return role == ATSPI_ROLE_TEXT || role == ATSPI_ROLE_PASSWORD_TEXT || role == ATSPI_ROLE_ENTRY ||
+         role == ATSPI_ROLE_TERMINAL || role == ATSPI_ROLE_EDITBAR;
+}
+
+// Text you can select but never type into.
+bool isStaticTextRole(AtspiRole role) {
+  return role == ATSPI_ROLE_LABEL || role == ATSPI_ROLE_STATIC || role == ATSPI_ROLE_CAPTION ||
+         role == ATSPI_ROLE_TOOL_TIP;
+}
+
+bool roleOf(AtspiAccessible* element, AtspiRole* role) {
+  if (!mayCall()) return false;
+  GError* error = nullptr;
+  *role = atspi_accessible_get_role(element, &error);
+  return !failed(error);
+}
+
+bool copyRole(AtspiAccessible* element, AxRef* value) {
+  AtspiRole role = ATSPI_ROLE_INVALID;
+  if (!roleOf(element, &role)) return false;
+  if (isTextRole(role)) {
+    bool answered = false;
+    const bool multiLine = hasState(element, ATSPI_STATE_MULTI_LINE, &answered);
+    if (!answered) return false;
+    *value = stringValue(multiLine ? "AXTextArea" : "AXTextField");
+    return true;
+  }
+  const char* name = "AXUnknown";
+  for (const auto& [atspiRole, axRole] : axRoles) {
+    if (atspiRole == role) name = axRole;
+  }
+  *value = stringValue(name);
+  return true;
+}
+
+bool copySelectedText(AtspiAccessible* element, AxRef* value) {
+  AtspiRole role = ATSPI_ROLE_INVALID;
+  if (!roleOf(element, &role) || isStaticTextRole(role) || !mayCall()) return false;
+  AtspiText* text = atspi_accessible_get_text_iface(element);
+  if (text == nullptr) return false;
+  GError* error = nullptr;
+  AtspiRange* range = mayCall() ? atspi_text_get_selection(text, 0, &error) : nullptr;
+  gchar* selected = nullptr;
+  if (!failed(error) && range != nullptr && mayCall()) {
+    selected = atspi_text_get_text(text, range->start_offset, range->end_offset, &error);
+    if (failed(error)) {
+      g_free(selected);
+      selected = nullptr;
+    }
+  }
+  if (range != nullptr) g_free(range);
+  g_object_unref(text);
+  if (selected == nullptr) return false;
+  *value = stringValue(selected);
+  g_free(selected);
+  return true;
+}
+
+bool copyRoleDescription(AtspiAccessible* element, AxRef* value) {
+  if (!mayCall()) return false;
+  GError* error = nullptr;
+  gchar* description = atspi_accessible_get_localized_role_name(element, &error);
+  if (failed(error) || description == nullptr) {
+    g_free(description);
+    return false;
+  }
+  *value = stringValue(description);
+  g_free(description);
+  return true;
+}
+
+// Hands back D-Bus messages that arrived since the last query (signals the
+// accessibility bus sends us) so they do not pile up between queries.
+void drainDefaultContext() {
+  for (int i = 0; i < 64 && g_main_context_iteration(nullptr, FALSE); ++i) {
+  }
+}
+
+}  // namespace
+
+// A query starts here: its budget runs from now.
+AxRef axCreateSystemWide() {
+  queryDeadlineUs = g_get_monotonic_time() + queryBudgetUs;
+  queryFailed = false;
+  return systemWideElement;
+}
+
+bool axCopyAttributeValue(AxRef element, const char* attribute, AxRef* value) {
+  *value = nullptr;
+  if (element == systemWideElement) {
+    if (std::strcmp(attribute, "AXFocusedUIElement") != 0 || !atspiUsable()) return false;
+    AtspiAccessible* focused = findFocused();
+    *value = reinterpret_cast<AxRef>(focused);
+    return focused != nullptr;
+  }
+  AtspiAccessible* accessible = accessibleOf(element);
+  if (accessible == nullptr) return false;
+  if (std::strcmp(attribute, "AXRole") == 0) return copyRole(accessible, value);
+  if (std::strcmp(attribute, "AXSelectedText") == 0) return copySelectedText(accessible, value);
+  if (std::strcmp(attribute, "AXRoleDescription") == 0) return copyRoleDescription(accessible, value);
+  return false;
+}
+
+bool axIsAttributeSettable(AxRef element, const char* attribute, bool* settable) {
+  AtspiAccessible* accessible = accessibleOf(element);
+  if (accessible == nullptr || std::strcmp(attribute, "AXValue") != 0) return false;
+  bool answered = false;
+  const bool editable = hasState(accessible, ATSPI_STATE_EDITABLE, &answered);
+  if (answered) *settable = editable;
+  return answered;
+}
+
+bool axStringValue(AxRef value, std::string* text) {
+  if (value == nullptr || value == systemWideElement || accessibleOf(value) != nullptr) return false;
+  const auto* stored = static_cast<const gchar*>(g_object_get_qdata(reinterpret_cast<GObject*>(value), stringQuark()));
+  if (stored == nullptr) return false;
+  *text = stored;
+  return true;
+}
+
+// Releasing the system-wide element ends a query.
+void axRelease(AxRef ref) {
+  if (ref == nullptr) return;
+  if (ref == systemWideElement) {
+    if (atspiReady) drainDefaultContext();
+    return;
+  }
+  g_object_unref(reinterpret_cast<GObject*>(ref));
+}

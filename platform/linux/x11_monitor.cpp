@@ -1,0 +1,283 @@
+// The global key monitor on X11. The helper only observes: XInput raw key
+// events on the root window and XKB state events, with no grab and nothing
+// injected. It asks for XInput 2.2 because a 2.0 client hears no raw events
+// while another client holds a keyboard grab.
+//
+// Everything here runs on the main thread: the connection is read by a GLib
+// source on the main thread's own context, and the trust poll checks and
+// reopens it from there too.
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
+#include <X11/keysym.h>
+#include <glib.h>
+
+#include <array>
+#include <bitset>
+
+#include "hotkey/modifier.h"
+#include "hotkey/tracker.h"
+#include "platform/linux/main_context.h"
+#include "platform/linux/x11_display.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr int keycodeCount = 256;  // X keycodes are 8 bits
+
+Display* display = nullptr;
+bool displayLost = false;  // set by Xlib's I/O error exit handler
+int xinputOpcode = 0;
+int xkbEventType = 0;
+GSource* displaySource = nullptr;
+gpointer displayFdTag = nullptr;
+
+// Set once by addGlobalMonitor and kept across connections: the monitor is
+// installed once per process, while the X server may come and go under it.
+MonitorHandler monitorHandler = nullptr;
+char monitorMarker;
+
+// The modifier flag each keycode's key stands for, 0 for a key that types.
+std::array<ModifierFlags, keycodeCount> keyFlags{};
+std::bitset<keycodeCount> modifierKeysDown;
+bool capsLocked = false;
+bool capsPressEngaged = false;  // the last Caps Lock press engaged the lock
+
+int ignoreProtocolError(Display*, XErrorEvent*) { return 0; }
+// Xlib's own handlers print to stderr and exit; the helper does neither.
+int ignoreIoError(Display*) { return 0; }
+void noteDisplayLost(Display*, void*) { displayLost = true; }
+
+ModifierFlags flagForKeysym(KeySym keysym) {
+  switch (keysym) {
+    case XK_Shift_L:
+    case XK_Shift_R:
+      return shiftFlag;
+    case XK_Control_L:
+    case XK_Control_R:
+      return controlFlag;
+    case XK_Alt_L:
+    case XK_Alt_R:
+    case XK_Meta_L:
+    case XK_Meta_R:
+    case XK_ISO_Level3_Shift:  // AltGr: the option key of a Mac keyboard's right side
+      return optionFlag;
+    case XK_Super_L:
+    case XK_Super_R:
+      return commandFlag;
+    case XK_Caps_Lock:
+      return capsLockFlag;
+    default:
+      return 0;  // X11 never sees an Fn key: it stops at the keyboard's firmware
+  }
+}
+
+void classifyKeys() {
+  keyFlags.fill(0);
+  for (int keycode = 8; keycode < keycodeCount; ++keycode) {
+    // Level 1 as well: some maps put a modifier only above another keysym
+    // (Xvfb's has Meta_L over Alt_L).
+    for (int level = 0; level < 2 && keyFlags[static_cast<std::size_t>(keycode)] == 0; ++level) {
+      const KeySym keysym = XkbKeycodeToKeysym(display, static_cast<KeyCode>(keycode), 0, level);
+      keyFlags[static_cast<std::size_t>(keycode)] = flagForKeysym(keysym);
+    }
+  }
+}
+
+void readCapsLock() {
+  XkbStateRec state{};
+  if (XkbGetState(display, XkbUseCoreKbd, &state) == Success) capsLocked = (state.locked_mods & LockMask) != 0;
+}
+
+// Modifier keys already held when listening starts still count.
+void readKeysDown() {
+  modifierKeysDown.reset();
+  char keys[keycodeCount / 8] = {};
+  XQueryKeymap(display, keys);
+  for (int keycode = 0; keycode < keycodeCount; ++keycode) {
+    const bool down = (static_cast<unsigned char>(keys[keycode / 8]) >> (keycode % 8) & 1) != 0;
+    if (down && keyFlags[static_cast<std::size_t>(keycode)] != 0) modifierKeysDown.set(static_cast<std::size_t>(keycode));
+  }
+}
+
+ModifierFlags currentFlags() {
+  ModifierFlags flags = capsLocked ? capsLockFlag : 0;
+  for (std::size_t keycode = 0; keycode < keycodeCount; ++keycode) {
+    // Caps Lock counts by its lock, not by its key being held.
+    if (modifierKeysDown.test(keycode) && keyFlags[keycode] != capsLockFlag) flags |= keyFlags[keycode];
+  }
+  return flags;
+}
+
+void startListening() {
+  unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+  XISetMask(bits, XI_RawKeyPress);
+  XISetMask(bits, XI_RawKeyRelease);
+  XIEventMask mask{XIAllMasterDevices, static_cast<int>(sizeof bits), bits};
+  XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
+  XkbSelectEventDetails(display, XkbUseCoreKbd, XkbStateNotify, XkbModifierLockMask, XkbModifierLockMask);
+  const unsigned long keymapEvents = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
+  XkbSelectEvents(display, XkbUseCoreKbd, keymapEvents, keymapEvents);
+  classifyKeys();
+  readCapsLock();
+  readKeysDown();
+  // A round trip, so the selection is in force before anyone is told the
+  // monitor is there.
+  XSync(display, False);
+}
+
+// The server sends the new lock state only after the raw event, and asking
+// it would be no better: by the time it answers it may have handled the
+// release too. Until its state event comes, follow XKB's Caps Lock action:
+// a press engages the lock, a release lets go only of a lock that was
+// already engaged before that press.
+void followCapsLockKey(bool pressed) {
+  if (pressed) {
+    capsPressEngaged = !capsLocked;
+    capsLocked = true;
+  } else if (!capsPressEngaged) {
+    capsLocked = false;
+  }
+}
+
+void onRawKey(int eventType, int keycode) {
+  if (keycode < 0 || keycode >= keycodeCount) return;
+  const auto index = static_cast<std::size_t>(keycode);
+  const bool pressed = eventType == XI_RawKeyPress;
+  if (keyFlags[index] == 0) {
+    if (pressed) monitorHandler(keyDownEventType, currentFlags());
+    return;
+  }
+  modifierKeysDown.set(index, pressed);
+  if (keyFlags[index] == capsLockFlag) followCapsLockKey(pressed);
+  monitorHandler(flagsChangedEventType, currentFlags());
+}
+
+void onXkbEvent(const XkbEvent& event) {
+  switch (event.any.xkb_type) {
+    case XkbStateNotify:
+      capsLocked = (event.state.locked_mods & LockMask) != 0;
+      break;
+    case XkbMapNotify:
+    case XkbNewKeyboardNotify:
+      classifyKeys();
+      break;
+    default:
+      break;
+  }
+}
+
+void onEvent(XEvent& event) {
+  if (event.type == GenericEvent && event.xcookie.extension == xinputOpcode) {
+    if (!XGetEventData(display, &event.xcookie)) return;
+    const int eventType = event.xcookie.evtype;
+    if (monitorHandler != nullptr && (eventType == XI_RawKeyPress || eventType == XI_RawKeyRelease)) {
+      onRawKey(eventType, static_cast<const XIRawEvent*>(event.xcookie.data)->detail);
+    }
+    XFreeEventData(display, &event.xcookie);
+  } else if (event.type == xkbEventType) {
+    onXkbEvent(reinterpret_cast<const XkbEvent&>(event));
+  }
+}
+
+void closeDisplay() {
+  if (displaySource != nullptr) {
+    g_source_destroy(displaySource);
+    g_source_unref(displaySource);
+    displaySource = nullptr;
+    displayFdTag = nullptr;
+  }
+  XCloseDisplay(display);
+  display = nullptr;
+  displayLost = false;
+  modifierKeysDown.reset();
+  capsLocked = false;
+}
+
+// A plain watch on the socket is not enough: any round trip (the trust
+// poll's, reading the lock state) moves waiting events into Xlib's queue,
+// after which the socket is quiet while events are still to be handled.
+gboolean prepareDisplay(GSource*, gint* timeoutMs) {
+  *timeoutMs = -1;
+  return XEventsQueued(display, QueuedAlready) > 0;
+}
+
+gboolean checkDisplay(GSource* source) {
+  const GIOCondition ready = g_source_query_unix_fd(source, displayFdTag);
+  return (ready & (G_IO_IN | G_IO_HUP | G_IO_ERR)) != 0 || XEventsQueued(display, QueuedAlready) > 0;
+}
+
+gboolean dispatchDisplay(GSource*, GSourceFunc, gpointer) {
+  // XPending reads the socket; at the end of the stream Xlib reports an I/O
+  // error, which only sets displayLost.
+  while (!displayLost && XPending(display) > 0) {
+    XEvent event;
+    XNextEvent(display, &event);
+    onEvent(event);
+  }
+  if (!displayLost) return G_SOURCE_CONTINUE;
+  closeDisplay();
+  return G_SOURCE_REMOVE;
+}
+
+GSourceFuncs displaySourceFuncs = {prepareDisplay, checkDisplay, dispatchDisplay, nullptr, nullptr, nullptr};
+
+void attachDisplaySource() {
+  displaySource = g_source_new(&displaySourceFuncs, sizeof(GSource));
+  displayFdTag = g_source_add_unix_fd(displaySource, ConnectionNumber(display),
+                                      static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
+  // Never the global default context: that one belongs to the reader thread.
+  g_source_attach(displaySource, mainThreadContext());
+}
+
+bool hasNeededExtensions(Display* candidate) {
+  int event = 0, error = 0;
+  int major = 2, minor = 2;
+  if (!XQueryExtension(candidate, "XInputExtension", &xinputOpcode, &event, &error)) return false;
+  if (XIQueryVersion(candidate, &major, &minor) != Success || major < 2 || (major == 2 && minor < 2)) return false;
+  int xkbOpcode = 0, xkbError = 0;
+  int xkbMajor = XkbMajorVersion, xkbMinor = XkbMinorVersion;
+  return XkbQueryExtension(candidate, &xkbOpcode, &xkbEventType, &xkbError, &xkbMajor, &xkbMinor);
+}
+
+bool openDisplay() {
+  XSetErrorHandler(ignoreProtocolError);
+  XSetIOErrorHandler(ignoreIoError);
+  Display* opened = XOpenDisplay(nullptr);
+  if (opened == nullptr) return false;
+  XSetIOErrorExitHandler(opened, noteDisplayLost, nullptr);
+  if (!hasNeededExtensions(opened) || displayLost) {
+    XCloseDisplay(opened);
+    displayLost = false;
+    return false;
+  }
+  display = opened;
+  attachDisplaySource();
+  if (monitorHandler != nullptr) startListening();
+  if (displayLost) {
+    closeDisplay();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool x11DisplayUsable() {
+  if (display != nullptr) {
+    XSync(display, False);  // one round trip: about 27 µs on a live connection
+    if (!displayLost) return true;
+    closeDisplay();
+  }
+  return openDisplay();
+}
+
+// Only reached once trust is true, so with a live connection. Both event
+// types the logic asks for come from the same raw events, so the mask adds
+// nothing here.
+MonitorHandle addGlobalMonitor(std::uint64_t, MonitorHandler handler) {
+  if (display == nullptr) return nullptr;
+  monitorHandler = handler;
+  startListening();
+  return reinterpret_cast<MonitorHandle>(&monitorMarker);
+}

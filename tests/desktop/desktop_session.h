@@ -1,0 +1,50 @@
+// The parts of a desktop session, started headless for the end-to-end tests:
+// a private X server, a D-Bus session and a small GTK window, plus the key
+// injector. Every start has a stop; a test's fixture tears down in reverse.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/helper_process.h"
+
+struct XServer {
+  pid_t pid = -1;
+  int number = -1;
+};
+
+// Starts Xvfb on the given display number, or on the first free one when
+// number is -1, and returns once it accepts connections (pid -1 if it did not).
+XServer startXServer(int number = -1);
+// Ends the server and waits until it is gone.
+void stopXServer(XServer& server);
+// A display number no server uses now, away from the low numbers that
+// servers started with number -1 take, so a parallel test cannot grab it.
+int unusedDisplayNumber();
+std::string displayVariable(int number);  // "DISPLAY=:N"
+
+// dbus-run-session around a process that waits for its input to close.
+struct BusSession {
+  HelperProcess holder;
+  std::string address;
+};
+BusSession startBusSession(int displayNumber);
+void stopBusSession(BusSession& session);
+
+// The GTK window of tests/desktop/test_window.py; see there for its commands.
+HelperProcess startTestWindow(const std::vector<std::string>& environment);
+// Asks the window to give focus to name; true once it says it has.
+bool focusInWindow(HelperProcess& window, const std::string& name);
+void stopChild(HelperProcess& child);
+
+// Runs the injector on the display: "+Alt_L", "300", "-Alt_L", "a".
+bool injectKeys(int displayNumber, const std::vector<std::string>& steps);
+
+// Ends the helper as the parent does, by closing its input, and expects
+// nothing more on its output, exit status 0 and not a byte on stderr.
+void expectCleanEnd(HelperProcess& helper);
+
+// The flags-changed debug line.
+std::string flagsLine(unsigned long raw, bool watched, bool others);

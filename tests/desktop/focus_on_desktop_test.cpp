@@ -1,0 +1,99 @@
+// Focus queries against a real GTK window over a real accessibility bus.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/case_names.h"
+#include "tests/desktop/desktop_session.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class FocusOnDesktop : public testing::Test {
+ protected:
+  void SetUp() override {
+    server = startXServer();
+    ASSERT_GT(server.pid, 0) << "Xvfb did not start";
+    bus = startBusSession(server.number);
+    ASSERT_NE(bus.address, "") << "no D-Bus session";
+    const std::vector<std::string> environment{displayVariable(server.number),
+                                               "DBUS_SESSION_BUS_ADDRESS=" + bus.address};
+    window = startTestWindow(environment);
+    ASSERT_GT(window.pid, 0) << "the test window did not become active";
+    helper = startHelper({}, environment);
+    ASSERT_EQ(readLines(helper, 4),
+              (Lines{"ready", "debug:watching option", "trusted:true", "debug:monitor-installed"}));
+    // The window registers with the accessibility bus in its own time: wait
+    // until the helper sees its focused entry, so no later "none" can come
+    // from a window that is not there yet.
+    ASSERT_TRUE(focusInWindow(window, "entry"));
+    ASSERT_TRUE(waitForEditable()) << "the helper never saw the window's entry";
+  }
+
+  void TearDown() override {
+    expectCleanEnd(helper);
+    stopChild(window);
+    stopBusSession(bus);
+    stopXServer(server);
+  }
+
+  std::string checkFocus(int timeoutMs = 5000) {
+    if (!writeAll(helper.input, "check-focus\n")) return "[could not write]";
+    const Lines reply = readLines(helper, 1, timeoutMs);
+    return reply.empty() ? "[no reply]" : reply[0];
+  }
+
+  bool waitForEditable() {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      if (checkFocus() == "focus:editable") return true;
+    }
+    return false;
+  }
+
+  XServer server;
+  BusSession bus;
+  HelperProcess window;
+  HelperProcess helper;
+};
+
+struct FocusCase {
+  const char* name;
+  const char* widget;  // the test window's name for it
+  const char* expected;
+};
+
+void PrintTo(const FocusCase& focusCase, std::ostream* out) { *out << focusCase.name; }
+
+const FocusCase focusCases[] = {
+    {"entry", "entry", "focus:editable"},
+    {"text view", "textview", "focus:editable"},
+    {"password entry", "password", "focus:editable"},
+    {"button", "button", "focus:none"},
+    // Selectable, so it takes focus and has text to select, but no typing.
+    {"label", "label", "focus:none"},
+    {"nothing focused", "nothing", "focus:none"},
+};
+
+class FocusedWidget : public FocusOnDesktop, public testing::WithParamInterface<FocusCase> {};
+
+TEST_P(FocusedWidget, IsClassified) {
+  const FocusCase& focusCase = GetParam();
+  ASSERT_TRUE(focusInWindow(window, focusCase.widget));
+  EXPECT_EQ(checkFocus(), focusCase.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Widgets, FocusedWidget, testing::ValuesIn(focusCases), CaseName());
+
+TEST_F(FocusOnDesktop, StoppedApplicationGetsNoneWithinOneAndAHalfSeconds) {
+  kill(window.pid, SIGSTOP);
+  EXPECT_EQ(checkFocus(1500), "focus:none");
+  kill(window.pid, SIGCONT);
+  // And the window is heard again once it answers.
+  EXPECT_TRUE(waitForEditable());
+}
+
+}  // namespace
