@@ -8,8 +8,10 @@ set -euo pipefail
 build_packages=(g++ cmake ninja-build make pkg-config libglib2.0-dev libx11-dev libxi-dev libatspi2.0-dev)
 # Building and running the tests (clang for the fuzzer), and the demo: a headless X server, a D-Bus
 # session (dbus-run-session), the accessibility bus and registry it starts
-# on demand, the GTK test window, and the XTest injector.
-test_packages=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb dbus-daemon at-spi2-core python3-gi gir1.2-gtk-3.0 libxtst-dev)
+# on demand, the GTK test window, and the XTest injector. dbus-x11, as on
+# most desktops, is what would let libdbus autolaunch a bus of its own: the
+# tests check that the helper never does.
+test_packages=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb dbus-daemon dbus-x11 at-spi2-core python3-gi gir1.2-gtk-3.0 libxtst-dev)
 
 case "${1:-all}" in
   build) wanted=("${build_packages[@]}") ;;

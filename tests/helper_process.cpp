@@ -77,6 +77,9 @@ HelperProcess startChild(const std::string& path, const std::vector<std::string>
   posix_spawn_file_actions_adddup2(&actions, in[0], 0);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  // Only the three pipes, as a parent application passes them: nothing the
+  // test runner left open without close-on-exec reaches the child.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 
   std::vector<std::string> argumentStore{path};
   argumentStore.insert(argumentStore.end(), arguments.begin(), arguments.end());

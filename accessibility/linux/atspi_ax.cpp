@@ -42,10 +42,26 @@ GQuark stringQuark() { return g_quark_from_static_string("ortel-string-value"); 
 // Initialised on the first query. Without a session bus or an accessibility
 // bus atspi_init fails and leaves its bus NULL; any call after that would
 // make libdbus abort the process, so a failed start is final.
+//
+// Without a session bus to find, libdbus would "autolaunch" one through X11:
+// a daemon that outlives the helper and files in the user's home. A session
+// that has a bus names it in the environment or at the runtime directory's
+// standard place, the two places libdbus looks before it autolaunches.
+bool sessionBusExists() {
+  const gchar* address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
+  if (address != nullptr && *address != '\0') return true;
+  const gchar* runtimeDirectory = g_getenv("XDG_RUNTIME_DIR");
+  if (runtimeDirectory == nullptr || *runtimeDirectory == '\0') return false;
+  gchar* socketPath = g_build_filename(runtimeDirectory, "bus", nullptr);
+  const bool exists = g_file_test(socketPath, G_FILE_TEST_EXISTS);
+  g_free(socketPath);
+  return exists;
+}
+
 bool atspiUsable() {
   if (!atspiTried) {
     atspiTried = true;
-    atspiReady = atspi_init() == 0;
+    atspiReady = sessionBusExists() && atspi_init() == 0;
   }
   return atspiReady;
 }
