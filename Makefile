@@ -1,6 +1,8 @@
 # make run: build and start the helper in this terminal.
 # make test: install what is missing, build under the sanitizers, run every test.
-.PHONY: run test deps build clean
+# make bench: install what the benchmark needs, measure the release helper against its
+#             peers on a private Xvfb display, write bench/results.md and bench/latency-cdf.png.
+.PHONY: run test deps build bench clean
 
 JOBS ?= $(shell nproc)
 CMAKE_GEN := -G Ninja
@@ -25,6 +27,15 @@ test: deps build
 	cmake -S . -B build/tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DORTEL_SANITIZE=thread >/dev/null
 	cmake --build build/tsan -j $(JOBS)
 	cd build/tsan && ctest --output-on-failure -j $(JOBS)
+
+# The driver is configured on its own (ORTEL_BENCH=ON), so that make test
+# never needs X11, npm or matplotlib; the helper measured is build/release's.
+bench: build
+	bash scripts/install-deps.sh bench
+	cd bench/node && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error
+	cmake -S . -B build/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DORTEL_BENCH=ON >/dev/null
+	cmake --build build/bench -j $(JOBS) --target ortel-bench
+	bash bench/run.sh build/release/ortel-helper build/bench/bench/ortel-bench $(BENCH_ARGS)
 
 clean:
 	rm -rf build
