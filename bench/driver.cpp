@@ -412,6 +412,14 @@ Options parseOptions(int argc, char** argv) {
   return options;
 }
 
+// The 1, 5 and 15 minute load averages.
+std::string loadAverage() {
+  std::ifstream file("/proc/loadavg");
+  std::string one, five, fifteen;
+  file >> one >> five >> fifteen;
+  return one + " " + five + " " + fifteen;
+}
+
 bool wanted(const Options& options, std::string_view phase) {
   return ("," + options.phases + ",").find("," + std::string(phase) + ",") != std::string::npos;
 }
@@ -422,10 +430,13 @@ int main(int argc, char** argv) {
   try {
     const Options options = parseOptions(argc, argv);
     Samples samples(options.samples);
+    // Every figure depends on what else the machine was doing.
+    samples.note("machine", "load-start", loadAverage());
     if (wanted(options, "startup")) measureStartup(options, samples);
     if (wanted(options, "keys")) measureKeys(options, samples);
     if (wanted(options, "focus")) measureFocus(options, samples);
     if (wanted(options, "idle")) measureIdle(options, samples);
+    samples.note("machine", "load-end", loadAverage());
     return 0;
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "ortel-bench: %s\n", failure.what());

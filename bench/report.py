@@ -109,7 +109,7 @@ def command_output(*command):
         return "?"
 
 
-def machine():
+def machine(notes):
     model = "?"
     for line in Path("/proc/cpuinfo").read_text().splitlines():
         if line.startswith("model name"):
@@ -130,7 +130,8 @@ def machine():
         ("Cores", str(os.cpu_count())),
         ("Kernel", platform.release()),
         ("System", os_name),
-        ("Load average (1, 5, 15 min) at the end", " ".join(Path("/proc/loadavg").read_text().split()[:3])),
+        ("Load average (1, 5, 15 min) at the start and the end of the run",
+         f"{' '.join(notes.get(('machine', 'load-start'), ['?']))}; {' '.join(notes.get(('machine', 'load-end'), ['?']))}"),
         ("Xvfb", debian("xvfb")),
         ("xinput", debian("xinput")),
         ("AT-SPI (at-spi2-core), pyatspi", f"{debian('at-spi2-core')}, {debian('python3-pyatspi')}"),
@@ -158,7 +159,11 @@ def figure_rows(samples, notes):
         for who, timed in observers:
             current = stats(samples.get((figure, who), []))
             label = PROGRAMS[who] + (f": {timed}" if timed else "")
-            remark = "; ".join(describe_note(note) for note in notes.get((figure, who), []))
+            remarks = [describe_note(note) for note in notes.get((figure, who), [])]
+            if figure in ("idle-cpu", "idle-wakeups") and current is not None:
+                # Counts of 0 and 1 a second: the mean says more than the median.
+                remarks.append(f"mean {number(float(np.mean(samples[(figure, who)])))}")
+            remark = "; ".join(remarks)
             if current is None:
                 if figure in KEY_FIGURES and who == "ours":
                     median = p99 = NO_KEY_LINES
@@ -301,17 +306,18 @@ def main():
     arguments = parser.parse_args()
 
     samples, notes = load(arguments.samples)
-    now = datetime.datetime.now(datetime.timezone.utc)
+    # The samples' own time, so that a report written again later keeps the date of the measurement.
+    now = datetime.datetime.fromtimestamp(Path(arguments.samples).stat().st_mtime, datetime.timezone.utc)
     date = now.strftime("%Y-%m-%d %H:%M UTC")
     header = ["Figure", "Program: what is timed", "n", "median", "p99", "ours/peer, median", "ours/peer, p99",
               "notes"]
     table = markdown_table(header, figure_rows(samples, notes))
     goals = markdown_table(["Goal", "Measured", "Where it stands"], goal_rows(samples, notes))
-    about = markdown_table(["Machine", ""], machine())
+    about = markdown_table(["Machine", ""], machine(notes))
     helper_size = Path(arguments.helper).stat().st_size // 1024
     text = f"""# Benchmark results
 
-Written by `make bench` on {date}; see `docs/performance.md` for what each figure means and what bounds it.
+Measured by `make bench` on {date}; see `docs/performance.md` for what each figure means and what bounds it.
 The helper is the release build ({helper_size} KiB). Everything ran headless on one private Xvfb display and
 session bus; the listeners saw the same injected events in the same run. p99 is the 99th percentile,
 interpolated between order statistics; ratios divide ours by the peer's figure on that row.
