@@ -2,7 +2,9 @@
 # make test: install what is missing, build under the sanitizers, run every test.
 # make fuzz: fuzz the command reader for FUZZ_SECONDS, growing tests/fuzz/corpus.
 # make demo: show the helper at work on a headless X server, with no desktop needed.
-.PHONY: run test demo deps build clean fuzz fuzz-build
+# make bench: install what the benchmark needs, measure the release helper against its
+#             peers on a private Xvfb display, write bench/results.md and bench/latency-cdf.png.
+.PHONY: run test demo deps build bench clean fuzz fuzz-build
 
 JOBS ?= $(shell nproc)
 CMAKE_GEN := -G Ninja
@@ -43,6 +45,15 @@ demo: deps
 	cmake -S . -B build/demo $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build build/demo -j $(JOBS) --target ortel-helper ortel_xinject
 	bash scripts/demo.sh build/demo
+
+# The driver is configured on its own (ORTEL_BENCH=ON), so that make test
+# never needs X11, npm or matplotlib; the helper measured is build/release's.
+bench: build
+	bash scripts/install-deps.sh bench
+	cd bench/node && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error
+	cmake -S . -B build/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DORTEL_BENCH=ON >/dev/null
+	cmake --build build/bench -j $(JOBS) --target ortel-bench
+	bash bench/run.sh build/release/ortel-helper build/bench/bench/ortel-bench $(BENCH_ARGS)
 
 clean:
 	rm -rf build

@@ -12,11 +12,21 @@ build_packages=(g++ cmake ninja-build make pkg-config libglib2.0-dev libx11-dev 
 # most desktops, is what would let libdbus autolaunch a bus of its own: the
 # tests check that the helper never does.
 test_packages=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb dbus-daemon dbus-x11 at-spi2-core python3-gi gir1.2-gtk-3.0 libxtst-dev)
+# The benchmark (bench/, make bench): a private X server and session bus, the
+# XTest driver, the peers it compares against (xinput, pyatspi, and the npm
+# package uiohook-napi, whose prebuilt binary needs libXrandr and libXt), the
+# GTK windows it queries and the plot.
+bench_packages=(xvfb dbus-daemon at-spi2-core libx11-dev libxtst-dev xinput libxrandr2 libxt6
+                python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0 python3-pyatspi python3-matplotlib)
+# Node.js may come from elsewhere than Debian, with an npm of its own;
+# Debian's packages are only wanted where there is none.
+command -v npm >/dev/null 2>&1 || bench_packages+=(nodejs npm)
 
 case "${1:-all}" in
   build) wanted=("${build_packages[@]}") ;;
   all) wanted=("${build_packages[@]}" "${test_packages[@]}") ;;
-  *) echo "usage: $0 [build|all]" >&2; exit 2 ;;
+  bench) wanted=("${build_packages[@]}" "${bench_packages[@]}") ;;
+  *) echo "usage: $0 [build|all|bench]" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -1,0 +1,346 @@
+#!/usr/bin/python3
+"""Turns the driver's raw samples into bench/results.md and the latency CDF.
+
+    report.py --samples build/bench/bench/samples.tsv --results bench/results.md \\
+              --plot bench/latency-cdf.png --helper build/release/ortel-helper
+
+Prints the results table as well. Nothing here judges pass or fail: the goals
+section only says where each figure stands against the goal set for it.
+"""
+import argparse
+import datetime
+import json
+import os
+import platform
+import subprocess
+from collections import defaultdict
+from pathlib import Path
+
+import matplotlib
+
+matplotlib.use("Agg")
+import matplotlib.pyplot as plt  # noqa: E402
+from matplotlib import ticker  # noqa: E402
+import numpy as np  # noqa: E402
+
+BENCH_DIR = Path(__file__).resolve().parent
+NO_KEY_LINES = "n/a (no key lines)"
+
+PROGRAMS = {
+    "ours": "ortel-helper",
+    "xinput": "xinput test-xi2 --root",
+    "uiohook": "uiohook-napi (Node)",
+    "pyatspi": "pyatspi script",
+    "floor": "/bin/echo ready",
+}
+
+# (figure, title, unit, [(program, what is timed)])
+KEY_OBSERVERS_RELEASE = [("ours", "option:up"), ("xinput", "RawKeyRelease"), ("uiohook", "keyup")]
+KEY_OBSERVERS_PRESS = [("ours", "debug:flagsChanged"), ("xinput", "RawKeyPress"), ("uiohook", "keydown")]
+FOCUS_OBSERVERS = [("ours", "check-focus → focus:…"), ("pyatspi", "check-focus → focus:…")]
+IDLE_OBSERVERS = [("ours", ""), ("xinput", ""), ("uiohook", ""), ("pyatspi", "")]
+FIGURES = [
+    ("key-release", "Key release → line", "ms", KEY_OBSERVERS_RELEASE),
+    ("key-press", "Key press → line", "ms", KEY_OBSERVERS_PRESS),
+    ("arm-error", "Arm timing: down line − press − 150 ms", "ms", [("ours", "option:down")]),
+    ("focus-10-entry", "check-focus, 10 widgets, entry focused", "ms", FOCUS_OBSERVERS),
+    ("focus-10-button", "check-focus, 10 widgets, button focused", "ms", FOCUS_OBSERVERS),
+    ("focus-1000-entry", "check-focus, 1000 widgets, entry focused", "ms", FOCUS_OBSERVERS),
+    ("focus-1000-button", "check-focus, 1000 widgets, button focused", "ms", FOCUS_OBSERVERS),
+    ("idle-cpu", "Idle CPU, each second (schedstat)", "% of a core", IDLE_OBSERVERS),
+    ("idle-cpu-stat", "Idle CPU, whole window (/proc/PID/stat)", "% of a core", IDLE_OBSERVERS),
+    ("idle-wakeups", "Idle context switches, each second", "per s", IDLE_OBSERVERS),
+    ("idle-rss", "VmRSS at the end of the idle window", "MiB", IDLE_OBSERVERS),
+    ("idle-hwm", "VmHWM (peak resident)", "MiB", IDLE_OBSERVERS),
+    ("startup", "Start-up: exec → ready", "ms",
+     [("ours", "ready"), ("xinput", "first line (device list)"), ("uiohook", "ready after hook start"),
+      ("pyatspi", "ready after bus connect"), ("floor", "exec floor")]),
+    ("startup-trusted", "Start-up: exec → trusted line", "ms", [("ours", "trusted:…")]),
+]
+KEY_FIGURES = {"key-release", "key-press", "arm-error"}
+
+
+def load(path):
+    samples = defaultdict(list)
+    notes = defaultdict(list)
+    for line in Path(path).read_text().splitlines():
+        kind, figure, who, value = line.split("\t", 3)
+        if kind == "sample":
+            scale = 1 / 1024 if figure in ("idle-rss", "idle-hwm") else 1
+            samples[(figure, who)].append(float(value) * scale)
+        else:
+            notes[(figure, who)].append(value)
+    return samples, notes
+
+
+def stats(values):
+    if not values:
+        return None
+    array = np.asarray(values)
+    return float(np.median(array)), float(np.percentile(array, 99)), len(values)
+
+
+def number(value):
+    if value is None:
+        return "—"
+    if value == 0:
+        return "0"
+    if abs(value) >= 100:
+        return f"{value:.0f}"
+    if abs(value) >= 10:
+        return f"{value:.1f}"
+    if abs(value) >= 0.01:
+        return f"{value:.3f}"
+    return f"{value:.2g}"
+
+
+def ratio(ours, peer):
+    if ours is None or peer is None:
+        return "n/a"
+    if peer == 0:
+        return "—" if ours == 0 else "∞"
+    return f"{ours / peer:.2f}×"
+
+
+def command_output(*command):
+    try:
+        return subprocess.run(command, capture_output=True, text=True, timeout=10).stdout.strip()
+    except (OSError, subprocess.SubprocessError):
+        return "?"
+
+
+def machine(notes):
+    model = "?"
+    for line in Path("/proc/cpuinfo").read_text().splitlines():
+        if line.startswith("model name"):
+            model = line.split(":", 1)[1].strip()
+            break
+    os_name = "?"
+    for line in Path("/etc/os-release").read_text().splitlines():
+        if line.startswith("PRETTY_NAME="):
+            os_name = line.split("=", 1)[1].strip('"')
+    uiohook = BENCH_DIR / "node" / "node_modules" / "uiohook-napi" / "package.json"
+    uiohook_version = json.loads(uiohook.read_text())["version"] if uiohook.exists() else "?"
+
+    def debian(package):
+        return command_output("dpkg-query", "-W", "-f=${Version}", package)
+
+    return [
+        ("CPU", model),
+        ("Cores", str(os.cpu_count())),
+        ("Kernel", platform.release()),
+        ("System", os_name),
+        ("Load average (1, 5, 15 min) at the start and the end of the run",
+         f"{' '.join(notes.get(('machine', 'load-start'), ['?']))}; {' '.join(notes.get(('machine', 'load-end'), ['?']))}"),
+        ("Xvfb", debian("xvfb")),
+        ("xinput", debian("xinput")),
+        ("AT-SPI (at-spi2-core), pyatspi", f"{debian('at-spi2-core')}, {debian('python3-pyatspi')}"),
+        ("Node.js, uiohook-napi", f"{command_output('node', '--version')}, {uiohook_version}"),
+    ]
+
+
+def describe_note(note):
+    """Spells out the driver's answer counts, "expected=focus:none focus:none=100"."""
+    if not note.startswith("expected="):
+        return note
+    expected, *counts = note.split()
+    expected = expected.split("=", 1)[1]
+    answers = [count.rsplit("=", 1) for count in counts]
+    text = ", ".join(f"{answer} ×{times}" for answer, times in answers)
+    wrong = [answer for answer, _ in answers if answer != expected]
+    return f"answered {text}" + (f" — **expected {expected}**" if wrong else "")
+
+
+def figure_rows(samples, notes):
+    rows = []
+    for figure, title, unit, observers in FIGURES:
+        ours = stats(samples.get((figure, "ours"), []))
+        first = True
+        for who, timed in observers:
+            current = stats(samples.get((figure, who), []))
+            label = PROGRAMS[who] + (f": {timed}" if timed else "")
+            remarks = [describe_note(note) for note in notes.get((figure, who), [])]
+            if figure in ("idle-cpu", "idle-wakeups") and current is not None:
+                # Counts of 0 and 1 a second: the mean says more than the median.
+                remarks.append(f"mean {number(float(np.mean(samples[(figure, who)])))}")
+            remark = "; ".join(remarks)
+            if current is None:
+                if figure in KEY_FIGURES and who == "ours":
+                    median = p99 = NO_KEY_LINES
+                else:
+                    median = p99 = "n/a"
+                n = 0
+            else:
+                median, p99 = number(current[0]), number(current[1]) if current[2] > 1 else "—"
+                n = current[2]
+            if who == "ours":
+                ratio_median = ratio_p99 = ""
+            else:
+                ratio_median = ratio(ours and ours[0], current and current[0])
+                ratio_p99 = ratio(ours and ours[1], current and current[1]) if current and current[2] > 1 else "—"
+            rows.append([f"{title} ({unit})" if first else "", label, str(n), median, p99,
+                         ratio_median, ratio_p99, remark])
+            first = False
+    return rows
+
+
+def wrong_answers(notes, figure, who):
+    for note in notes.get((figure, who), []):
+        if note.startswith("expected="):
+            expected, *counts = note.split()
+            if any(count.rsplit("=", 1)[0] != expected.split("=", 1)[1] for count in counts):
+                return True
+    return False
+
+
+def goal_rows(samples, notes):
+    def median(figure, who):
+        values = samples.get((figure, who))
+        return float(np.median(values)) if values else None
+
+    def p99(figure, who):
+        values = samples.get((figure, who))
+        return float(np.percentile(values, 99)) if values else None
+
+    def mean(figure, who):
+        values = samples.get((figure, who))
+        return float(np.mean(values)) if values else None
+
+    def verdict(value, limit, shown):
+        if value is None:
+            return shown, "waits for the desktop backend" if shown == NO_KEY_LINES else "no data"
+        return shown, "met" if value <= limit else "not met"
+
+    focus_figures = [f"focus-{widgets}-{which}" for widgets in (10, 1000) for which in ("entry", "button")]
+    focus_caveat = ""
+    if any(wrong_answers(notes, figure, "ours") for figure in focus_figures):
+        focus_caveat = "not comparable yet: the helper answered without asking AT-SPI (wrong answers above)"
+
+    rows = []
+    up, up_x, up_u = (median("key-release", who) for who in ("ours", "xinput", "uiohook"))
+    if up is None:
+        rows.append(("up-line latency, median ≤ 1.2× xinput's and ≤ 0.5× uiohook-napi's", NO_KEY_LINES,
+                     "waits for the desktop backend"))
+    else:
+        shown = f"{up / up_x:.2f}× xinput, {up / up_u:.2f}× uiohook-napi"
+        rows.append(("up-line latency, median ≤ 1.2× xinput's and ≤ 0.5× uiohook-napi's", shown,
+                     "met" if up <= 1.2 * up_x and up <= 0.5 * up_u else "not met"))
+    value = p99("key-release", "ours")
+    rows.append(("up-line latency, p99 < 2 ms",)
+                + verdict(value, 2, NO_KEY_LINES if value is None else number(value) + " ms"))
+    value = p99("arm-error", "ours")
+    rows.append(("arm timing error, p99 < 2 ms",)
+                + verdict(value, 2, NO_KEY_LINES if value is None else number(value) + " ms"))
+    small = [median(f"focus-10-{which}", "ours") for which in ("entry", "button")]
+    small = [value for value in small if value is not None]
+    value = max(small) if small else None
+    shown, where = verdict(value, 2, f"{number(value)} ms (slower of entry, button)")
+    rows.append(("check-focus median, small window < 2 ms", shown, f"{focus_caveat} ({where} on these numbers)" if focus_caveat else where))
+    ratios = []
+    for widgets in (10, 1000):
+        for which in ("entry", "button"):
+            ours, peer = median(f"focus-{widgets}-{which}", "ours"), median(f"focus-{widgets}-{which}", "pyatspi")
+            if ours is not None and peer:
+                ratios.append(ours / peer)
+    value = max(ratios) if ratios else None
+    shown, where = verdict(value, 0.3, f"{number(value)}× (worst window)")
+    rows.append(("check-focus median vs pyatspi ≤ 0.3×", shown, f"{focus_caveat} ({where} on these numbers)" if focus_caveat else where))
+    value = mean("idle-cpu", "ours")
+    rows.append(("idle CPU < 0.05 % of a core",) + verdict(value, 0.05, f"{number(value)} % (mean over the window)"))
+    # The loop's own share is taken as at most one wake-up in 20 s beyond the poll's.
+    value = mean("idle-wakeups", "ours")
+    poll = 1 / 1.5
+    shown, where = verdict(value, poll + 0.05, f"{number(value)}/s (mean over the window)")
+    rows.append((f"wake-ups ≤ one per 1.5 s poll ({poll:.2f}/s) plus the loop's own", shown, where))
+    value = median("idle-hwm", "ours")
+    rows.append(("resident memory < 8 MiB",) + verdict(value, 8, f"{number(value)} MiB VmHWM"))
+    value, floor = median("startup", "ours"), median("startup", "floor")
+    rows.append(("start-up to ready, median < 5 ms",)
+                + verdict(value, 5, f"{number(value)} ms (/bin/echo from exec to its line: {number(floor)} ms)"))
+    return rows
+
+
+def markdown_table(header, rows):
+    lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
+    lines += ["| " + " | ".join(cell.replace("|", "\\|") for cell in row) + " |" for row in rows]
+    return "\n".join(lines)
+
+
+def plot(samples, path, date):
+    panels = [("key-release", "Key release → line", KEY_OBSERVERS_RELEASE),
+              ("key-press", "Key press → line", KEY_OBSERVERS_PRESS)]
+    figure, axes = plt.subplots(1, 2, figsize=(12, 4.8), sharey=True)
+    for axis, (key, title, observers) in zip(axes, panels):
+        absent = []
+        for who, timed in observers:
+            values = np.sort(np.asarray(samples.get((key, who), [])))
+            if values.size == 0:
+                absent.append(PROGRAMS[who])
+                continue
+            fraction = np.arange(1, values.size + 1) / values.size
+            axis.step(values, fraction, where="post", label=f"{PROGRAMS[who]}: {timed} (n={values.size})")
+        axis.set_xscale("log")
+        axis.xaxis.set_major_locator(ticker.FixedLocator([0.02, 0.05, 0.1, 0.2, 0.5, 1, 2, 5, 10, 20, 50]))
+        axis.xaxis.set_major_formatter(ticker.FuncFormatter(lambda value, _: f"{value:g}"))
+        axis.xaxis.set_minor_formatter(ticker.NullFormatter())
+        axis.set_xlabel("latency from XTest injection to the line read (ms, log scale)")
+        axis.set_title(title)
+        axis.grid(True, which="both", alpha=0.3)
+        if axis.has_data():
+            axis.legend(loc="upper left", fontsize=8)
+        if absent:
+            axis.text(0.98, 0.04, "no key lines: " + ", ".join(absent), transform=axis.transAxes,
+                      fontsize=8, va="bottom", ha="right")
+    axes[0].set_ylabel("fraction of events")
+    figure.suptitle(f"Key latency under Xvfb, same events for every listener ({date})")
+    figure.tight_layout()
+    figure.savefig(path, dpi=110)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--samples", required=True)
+    parser.add_argument("--results", required=True)
+    parser.add_argument("--plot", required=True)
+    parser.add_argument("--helper", required=True)
+    arguments = parser.parse_args()
+
+    samples, notes = load(arguments.samples)
+    # The samples' own time, so that a report written again later keeps the date of the measurement.
+    now = datetime.datetime.fromtimestamp(Path(arguments.samples).stat().st_mtime, datetime.timezone.utc)
+    date = now.strftime("%Y-%m-%d %H:%M UTC")
+    header = ["Figure", "Program: what is timed", "n", "median", "p99", "ours/peer, median", "ours/peer, p99",
+              "notes"]
+    table = markdown_table(header, figure_rows(samples, notes))
+    goals = markdown_table(["Goal", "Measured", "Where it stands"], goal_rows(samples, notes))
+    about = markdown_table(["Machine", ""], machine(notes))
+    helper_size = Path(arguments.helper).stat().st_size // 1024
+    text = f"""# Benchmark results
+
+Measured by `make bench` on {date}; see `docs/performance.md` for what each figure means and what bounds it.
+The helper is the release build ({helper_size} KiB). Everything ran headless on one private Xvfb display and
+session bus; the listeners saw the same injected events in the same run. p99 is the 99th percentile,
+interpolated between order statistics; ratios divide ours by the peer's figure on that row.
+
+{about}
+
+## Figures
+
+{table}
+
+## Goals
+
+{goals}
+
+![key latency CDF](latency-cdf.png)
+"""
+    Path(arguments.results).write_text(text)
+    plot(samples, arguments.plot, date)
+    print(table)
+    print()
+    print(goals)
+    print(f"\nWrote {arguments.results} and {arguments.plot}")
+
+
+if __name__ == "__main__":
+    main()
