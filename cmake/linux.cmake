@@ -20,3 +20,9 @@ add_library(ortel_platform STATIC
 target_include_directories(ortel_platform PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(ortel_platform PUBLIC ortel_platform_text PkgConfig::GLIB PkgConfig::X11 PkgConfig::ATSPI)
 ortel_warnings(ortel_platform)
+
+# The C++ runtime linked in: one shared library fewer to map and relocate
+# at every start. Sanitized builds keep the shared one their runtimes expect.
+if(NOT ORTEL_SANITIZE)
+  target_link_options(ortel-helper PRIVATE -static-libstdc++ -static-libgcc)
+endif()

@@ -2,7 +2,7 @@
 // health is what trust means on X11. Main thread only.
 #pragma once
 
-// Whether the connection is up with XInput 2.2 and XKB. Checks a live
-// connection with one round trip; opens a new one when there is none or the
-// old one was lost, and an installed monitor goes on listening on it.
+// Whether the connection is up with XInput 2.2 and XKB. Opens a new one when
+// there is none or the old one was lost, and an installed monitor goes on
+// listening on it.
 bool x11DisplayUsable();
