@@ -1,5 +1,8 @@
 // The focus queries on AT-SPI, answered as macOS would answer them for the
-// equivalent widget (docs/linux-backends.md has the table).
+// equivalent widget (docs/linux-backends.md has the table). Built as a module
+// of its own that the helper loads at its first focus query: libatspi and
+// libdbus with what they pull in cost more at every start than all the rest
+// of the helper, and a parent that never asks for focus never needs them.
 //
 // Reader thread only. libatspi is not thread-safe: it ties its buses to
 // GLib's global default context and dispatches on whichever thread makes a
@@ -18,7 +21,7 @@
 #include <utility>
 #include <vector>
 
-#include "accessibility/ax.h"
+#include "accessibility/linux/atspi_module.h"
 
 namespace {
 
@@ -374,13 +377,13 @@ void drainDefaultContext() {
 }  // namespace
 
 // A query starts here: its budget runs from now.
-AxRef axCreateSystemWide() {
+AxRef ortel_atspi_create_system_wide() {
   queryDeadlineUs = g_get_monotonic_time() + queryBudgetUs;
   queryFailed = false;
   return systemWideElement;
 }
 
-bool axCopyAttributeValue(AxRef element, const char* attribute, AxRef* value) {
+bool ortel_atspi_copy_attribute_value(AxRef element, const char* attribute, AxRef* value) {
   *value = nullptr;
   if (element == systemWideElement) {
     if (std::strcmp(attribute, "AXFocusedUIElement") != 0 || !atspiUsable()) return false;
@@ -396,7 +399,7 @@ bool axCopyAttributeValue(AxRef element, const char* attribute, AxRef* value) {
   return false;
 }
 
-bool axIsAttributeSettable(AxRef element, const char* attribute, bool* settable) {
+bool ortel_atspi_is_attribute_settable(AxRef element, const char* attribute, bool* settable) {
   AtspiAccessible* accessible = accessibleOf(element);
   if (accessible == nullptr || std::strcmp(attribute, "AXValue") != 0) return false;
   bool answered = false;
@@ -405,16 +408,13 @@ bool axIsAttributeSettable(AxRef element, const char* attribute, bool* settable)
   return answered;
 }
 
-bool axStringValue(AxRef value, std::string* text) {
-  if (value == nullptr || value == systemWideElement || accessibleOf(value) != nullptr) return false;
-  const auto* stored = static_cast<const gchar*>(g_object_get_qdata(reinterpret_cast<GObject*>(value), stringQuark()));
-  if (stored == nullptr) return false;
-  *text = stored;
-  return true;
+const char* ortel_atspi_string_value(AxRef value) {
+  if (value == nullptr || value == systemWideElement || accessibleOf(value) != nullptr) return nullptr;
+  return static_cast<const gchar*>(g_object_get_qdata(reinterpret_cast<GObject*>(value), stringQuark()));
 }
 
 // Releasing the system-wide element ends a query.
-void axRelease(AxRef ref) {
+void ortel_atspi_release(AxRef ref) {
   if (ref == nullptr) return;
   if (ref == systemWideElement) {
     if (atspiReady) drainDefaultContext();
