@@ -119,14 +119,15 @@ TEST(LostPeers, NoSessionBusMeansNoneAndNoBusOfItsOwn) {
 TEST(LostPeers, SessionBusWithoutAccessibilityMeansNonePromptly) {
   XServer server = startXServer();
   ASSERT_GT(server.pid, 0);
-  HelperProcess holder = startChild(
+  BusSession bus;
+  bus.holder = startChild(
       "/usr/bin/dbus-run-session",
       {"--config-file=" ORTEL_NO_A11Y_BUS_CONFIG, "--", "/bin/sh", "-c", "echo \"$DBUS_SESSION_BUS_ADDRESS\"; exec cat >/dev/null"},
       {displayVariable(server.number)});
-  const Lines address = readLines(holder, 1, 15000);
+  const Lines address = readLines(bus.holder, 1, 15000);
   ASSERT_EQ(address.size(), 1u);
-  HelperProcess helper =
-      startHelper({}, {displayVariable(server.number), "DBUS_SESSION_BUS_ADDRESS=" + address[0]});
+  bus.address = address[0];
+  HelperProcess helper = startHelper({}, {displayVariable(server.number), "DBUS_SESSION_BUS_ADDRESS=" + bus.address});
   ASSERT_EQ(readLines(helper, 4).size(), 4u);
   for (int query = 0; query < 3; ++query) {
     const auto start = Clock::now();
@@ -135,7 +136,8 @@ TEST(LostPeers, SessionBusWithoutAccessibilityMeansNonePromptly) {
     EXPECT_LT(millisecondsSince(start), 2500) << "query " << query;
   }
   expectCleanEnd(helper);
-  stopChild(holder);
+  // Closing its input, not a signal: dbus-run-session ends its bus only then.
+  stopBusSession(bus);
   stopXServer(server);
 }
 
