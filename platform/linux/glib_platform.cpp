@@ -88,6 +88,8 @@ guint attachPreciseTask(std::int64_t delayMs, PlatformCallback body) {
   GSource* source = g_source_new(&timerSourceFuncs, sizeof(TimerSource));
   reinterpret_cast<TimerSource*>(source)->fd = fd;
   g_source_add_unix_fd(source, fd, G_IO_IN);
+  // As for the display source: no wake-ups of the loop around the dispatch.
+  g_source_set_can_recurse(source, TRUE);
   g_source_set_callback(source, runOnce, reinterpret_cast<gpointer>(body), nullptr);
   const guint id = g_source_attach(source, mainThreadContext());
   g_source_unref(source);
