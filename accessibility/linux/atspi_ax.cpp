@@ -40,6 +40,24 @@ bool atspiReady = false;
 gint64 queryDeadlineUs = 0;
 bool queryFailed = false;  // an application failed to answer during this query
 
+// Every call below is a round trip to the application, and a query is bound
+// by how many it makes. The classifier asks for the role twice and the state
+// set up to twice about the same element, so one query keeps the first
+// answers; the next query asks again, since roles and states change.
+AtspiAccessible* describedElement = nullptr;  // referenced while remembered
+bool describedRoleKnown = false;
+AtspiRole describedRole = ATSPI_ROLE_INVALID;
+AtspiStateSet* describedStates = nullptr;
+
+// The window the last query found the focus in. While it is still ACTIVE
+// and holds a focused element, that is the answer the full search would
+// give too (it stops at the first ACTIVE window with a focused element),
+// unless another application holds an ACTIVE window as well, which only
+// happens for the moment the focus passes from one to the other: then
+// either answer is a guess. Checking it costs one round trip and spares
+// the four of walking the desktop to it.
+AtspiAccessible* lastWindow = nullptr;
+
 GQuark stringQuark() { return g_quark_from_static_string("ortel-string-value"); }
 
 // Initialised on the first query. Without a session bus or an accessibility
@@ -120,6 +138,28 @@ bool hasState(AtspiAccessible* element, AtspiStateType state, bool* answered) {
   const bool contains = atspi_state_set_contains(states, state);
   g_object_unref(states);
   return contains;
+}
+
+void forgetDescribed() {
+  if (describedStates != nullptr) g_object_unref(describedStates);
+  if (describedElement != nullptr) g_object_unref(describedElement);
+  describedElement = nullptr;
+  describedStates = nullptr;
+  describedRoleKnown = false;
+}
+
+void describe(AtspiAccessible* element) {
+  if (describedElement == element) return;
+  forgetDescribed();
+  describedElement = ATSPI_ACCESSIBLE(g_object_ref(element));
+}
+
+// hasState for the element being classified, asked once per query.
+bool describedHasState(AtspiAccessible* element, AtspiStateType state, bool* answered) {
+  describe(element);
+  if (describedStates == nullptr) describedStates = statesOf(element);
+  *answered = describedStates != nullptr;
+  return describedStates != nullptr && atspi_state_set_contains(describedStates, state);
 }
 
 AtspiAccessible* childAt(AtspiAccessible* parent, gint index) {
@@ -208,6 +248,12 @@ AtspiAccessible* focusedInWindow(AtspiAccessible* window) {
   return found;
 }
 
+void rememberWindow(AtspiAccessible* window) {
+  if (window != nullptr) g_object_ref(window);
+  if (lastWindow != nullptr) g_object_unref(lastWindow);
+  lastWindow = window;
+}
+
 AtspiAccessible* focusedInApplication(AtspiAccessible* application) {
   AtspiAccessible* found = nullptr;
   const gint windows = childCount(application);
@@ -216,24 +262,44 @@ AtspiAccessible* focusedInApplication(AtspiAccessible* application) {
     if (window == nullptr) continue;
     bool answered = false;
     if (hasState(window, ATSPI_STATE_ACTIVE, &answered)) found = focusedInWindow(window);
+    if (found != nullptr) rememberWindow(window);
     g_object_unref(window);
   }
+  return found;
+}
+
+// The focused element of the last query's window while it is still ACTIVE;
+// nullptr sends the query on to the full search. An application that did
+// not answer here is the one passed over there.
+AtspiAccessible* focusedInLastWindow(AtspiApplication** unanswering) {
+  if (lastWindow == nullptr) return nullptr;
+  bool answered = false;
+  AtspiAccessible* found = nullptr;
+  if (hasState(lastWindow, ATSPI_STATE_ACTIVE, &answered)) found = focusedInWindow(lastWindow);
+  if (queryFailed) *unanswering = lastWindow->parent.app;
+  if (found == nullptr) rememberWindow(nullptr);
   return found;
 }
 
 // The focused element of the active window, searching the desktop's
 // applications in turn; one that does not answer is passed over.
 AtspiAccessible* findFocused() {
+  AtspiApplication* unanswering = nullptr;
+  AtspiAccessible* found = focusedInLastWindow(&unanswering);
+  if (found != nullptr) {
+    queryFailed = false;
+    return found;
+  }
   AtspiAccessible* desktop = atspi_get_desktop(0);
   if (desktop == nullptr) return nullptr;
-  AtspiAccessible* found = nullptr;
+  queryFailed = false;
   const gint applications = childCount(desktop);
   for (gint i = 0; i < applications && found == nullptr; ++i) {
     // A failure belongs to the application that caused it.
     queryFailed = false;
     AtspiAccessible* application = childAt(desktop, i);
     if (application == nullptr) continue;
-    found = focusedInApplication(application);
+    if (application->parent.app != unanswering) found = focusedInApplication(application);
     g_object_unref(application);
   }
   g_object_unref(desktop);
@@ -307,10 +373,16 @@ bool isStaticTextRole(AtspiRole role) {
 }
 
 bool roleOf(AtspiAccessible* element, AtspiRole* role) {
-  if (!mayCall()) return false;
-  GError* error = nullptr;
-  *role = atspi_accessible_get_role(element, &error);
-  return !failed(error);
+  describe(element);
+  if (!describedRoleKnown) {
+    if (!mayCall()) return false;
+    GError* error = nullptr;
+    describedRole = atspi_accessible_get_role(element, &error);
+    if (failed(error)) return false;
+    describedRoleKnown = true;
+  }
+  *role = describedRole;
+  return true;
 }
 
 bool copyRole(AtspiAccessible* element, AxRef* value) {
@@ -318,7 +390,7 @@ bool copyRole(AtspiAccessible* element, AxRef* value) {
   if (!roleOf(element, &role)) return false;
   if (isTextRole(role)) {
     bool answered = false;
-    const bool multiLine = hasState(element, ATSPI_STATE_MULTI_LINE, &answered);
+    const bool multiLine = describedHasState(element, ATSPI_STATE_MULTI_LINE, &answered);
     if (!answered) return false;
     *value = stringValue(multiLine ? "AXTextArea" : "AXTextField");
     return true;
@@ -380,6 +452,7 @@ void drainDefaultContext() {
 AxRef ortel_atspi_create_system_wide() {
   queryDeadlineUs = g_get_monotonic_time() + queryBudgetUs;
   queryFailed = false;
+  forgetDescribed();
   return systemWideElement;
 }
 
@@ -403,7 +476,7 @@ bool ortel_atspi_is_attribute_settable(AxRef element, const char* attribute, boo
   AtspiAccessible* accessible = accessibleOf(element);
   if (accessible == nullptr || std::strcmp(attribute, "AXValue") != 0) return false;
   bool answered = false;
-  const bool editable = hasState(accessible, ATSPI_STATE_EDITABLE, &answered);
+  const bool editable = describedHasState(accessible, ATSPI_STATE_EDITABLE, &answered);
   if (answered) *settable = editable;
   return answered;
 }
@@ -417,6 +490,7 @@ const char* ortel_atspi_string_value(AxRef value) {
 void ortel_atspi_release(AxRef ref) {
   if (ref == nullptr) return;
   if (ref == systemWideElement) {
+    forgetDescribed();
     if (atspiReady) drainDefaultContext();
     return;
   }

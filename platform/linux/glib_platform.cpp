@@ -4,6 +4,8 @@
 // reader. So no main-thread source may ever land on the default context
 // (g_timeout_add, g_idle_add and g_unix_fd_add would put it there).
 #include <glib.h>
+#include <sys/timerfd.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "platform/linux/main_context.h"
@@ -42,6 +44,58 @@ guint attachTimeout(std::int64_t intervalMs, GSourceFunc function, PlatformCallb
   return id;
 }
 
+// The arm task's deadline is 150 ms after the key event was handled, and its
+// line should follow as closely as the key lines do. A GLib timeout cannot:
+// the loop turns the time left into a poll() timeout in whole milliseconds,
+// rounded up, so it fires up to 1 ms late (0.5 ms on average) plus the
+// kernel's timer slack. A timerfd on the monotonic clock, armed for the
+// absolute deadline, wakes the same poll() on the microsecond and never
+// before the deadline.
+struct TimerSource {
+  GSource base;
+  int fd;
+};
+
+gboolean dispatchTimer(GSource*, GSourceFunc callback, gpointer body) { return callback(body); }
+
+void finalizeTimer(GSource* source) { close(reinterpret_cast<TimerSource*>(source)->fd); }
+
+// No prepare or check: GLib dispatches a source once one of its fds polled ready.
+GSourceFuncs timerSourceFuncs = {nullptr, nullptr, dispatchTimer, finalizeTimer, nullptr, nullptr};
+
+// -1 when the kernel gives no timer (out of descriptors, say).
+int armedTimerFd(std::int64_t delayMs) {
+  const int fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  if (fd < 0) return -1;
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const std::int64_t deadlineNs =
+      static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec + delayMs * 1'000'000;
+  itimerspec expiry{};
+  expiry.it_value.tv_sec = static_cast<time_t>(deadlineNs / 1'000'000'000);
+  expiry.it_value.tv_nsec = static_cast<long>(deadlineNs % 1'000'000'000);
+  if (timerfd_settime(fd, TFD_TIMER_ABSTIME, &expiry, nullptr) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+guint attachPreciseTask(std::int64_t delayMs, PlatformCallback body) {
+  const int fd = armedTimerFd(delayMs);
+  // GLib's timeout keeps the deadline too, only less closely.
+  if (fd < 0) return attachTimeout(delayMs, runOnce, body);
+  GSource* source = g_source_new(&timerSourceFuncs, sizeof(TimerSource));
+  reinterpret_cast<TimerSource*>(source)->fd = fd;
+  g_source_add_unix_fd(source, fd, G_IO_IN);
+  // As for the display source: no wake-ups of the loop around the dispatch.
+  g_source_set_can_recurse(source, TRUE);
+  g_source_set_callback(source, runOnce, reinterpret_cast<gpointer>(body), nullptr);
+  const guint id = g_source_attach(source, mainThreadContext());
+  g_source_unref(source);
+  return id;
+}
+
 }  // namespace
 
 GMainContext* mainThreadContext() {
@@ -67,7 +121,7 @@ void scheduleRepeatingTimer(std::int64_t intervalMs, PlatformCallback body) {
 }
 
 TaskHandle scheduleDelayedTask(std::int64_t delayMs, PlatformCallback body) {
-  const guint id = attachTimeout(delayMs, runOnce, body);
+  const guint id = attachPreciseTask(delayMs, body);
   return static_cast<TaskHandle>(GUINT_TO_POINTER(id));
 }
 

@@ -208,9 +208,12 @@ gboolean checkDisplay(GSource* source) {
 }
 
 gboolean dispatchDisplay(GSource*, GSourceFunc, gpointer) {
-  // XPending reads the socket; at the end of the stream Xlib reports an I/O
-  // error, which only sets displayLost.
-  while (!displayLost && XPending(display) > 0) {
+  // One read of the socket, then every event it brought: asking XPending
+  // after each event would read the socket again for each, in vain. What
+  // arrives meanwhile makes the socket readable for the next poll. At the
+  // end of the stream Xlib reports an I/O error, which only sets displayLost.
+  XEventsQueued(display, QueuedAfterFlush);
+  while (!displayLost && XEventsQueued(display, QueuedAlready) > 0) {
     XEvent event;
     XNextEvent(display, &event);
     onEvent(event);
@@ -224,6 +227,11 @@ GSourceFuncs displaySourceFuncs = {prepareDisplay, checkDisplay, dispatchDisplay
 
 void attachDisplaySource() {
   displaySource = g_source_new(&displaySourceFuncs, sizeof(GSource));
+  // GLib takes a source that may not recurse out of the poll set for its
+  // dispatch and puts it back after, and each change wakes the loop through
+  // its eventfd: two writes, a read and a second poll per key event. The
+  // handler never runs the loop itself, so there is nothing to guard against.
+  g_source_set_can_recurse(displaySource, TRUE);
   displayFdTag = g_source_add_unix_fd(displaySource, ConnectionNumber(display),
                                       static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
   // Never the global default context: that one belongs to the reader thread.

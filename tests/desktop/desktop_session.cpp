@@ -132,6 +132,16 @@ bool focusInWindow(HelperProcess& window, const std::string& name) {
   return readLines(window, 1, startTimeoutMs) == std::vector<std::string>{"focused " + name};
 }
 
+bool activateWindow(HelperProcess& window) {
+  if (window.pid <= 0 || !writeAll(window.input, "activate\n")) return false;
+  return readLines(window, 1, startTimeoutMs) == std::vector<std::string>{"active"};
+}
+
+bool awaitInactive(HelperProcess& window) {
+  if (window.pid <= 0 || !writeAll(window.input, "await-inactive\n")) return false;
+  return readLines(window, 1, startTimeoutMs) == std::vector<std::string>{"inactive"};
+}
+
 void stopChild(HelperProcess& child) {
   if (child.pid > 0) {
     kill(child.pid, SIGCONT);  // a stopped child would never see its SIGTERM

@@ -37,6 +37,10 @@ void stopBusSession(BusSession& session);
 HelperProcess startTestWindow(const std::vector<std::string>& environment);
 // Asks the window to give focus to name; true once it says it has.
 bool focusInWindow(HelperProcess& window, const std::string& name);
+// Gives the window the X input focus; true once it is the active window.
+bool activateWindow(HelperProcess& window);
+// True once the window has seen another take the focus from it.
+bool awaitInactive(HelperProcess& window);
 void stopChild(HelperProcess& child);
 
 // Runs the injector on the display: "+Alt_L", "300", "-Alt_L", "a".

@@ -96,4 +96,25 @@ TEST_F(FocusOnDesktop, StoppedApplicationGetsNoneWithinOneAndAHalfSeconds) {
   EXPECT_TRUE(waitForEditable());
 }
 
+// The helper keeps the window it last found the focus in; the answer must
+// still follow the focus to another application and back.
+TEST_F(FocusOnDesktop, AnswerFollowsTheFocusToAnotherApplication) {
+  ASSERT_TRUE(focusInWindow(window, "button"));
+  ASSERT_EQ(checkFocus(), "focus:none");
+  HelperProcess other = startTestWindow({displayVariable(server.number), "DBUS_SESSION_BUS_ADDRESS=" + bus.address});
+  ASSERT_GT(other.pid, 0) << "the second window did not become active";
+  ASSERT_TRUE(awaitInactive(window));
+  ASSERT_TRUE(focusInWindow(other, "textview"));
+  // The second application registers with the accessibility bus in its own time.
+  EXPECT_TRUE(waitForEditable()) << "the answer stayed with the first window";
+
+  ASSERT_TRUE(activateWindow(window));
+  ASSERT_TRUE(awaitInactive(other));
+  EXPECT_EQ(checkFocus(), "focus:none");
+  ASSERT_TRUE(activateWindow(other));
+  ASSERT_TRUE(awaitInactive(window));
+  EXPECT_EQ(checkFocus(), "focus:editable");
+  stopChild(other);
+}
+
 }  // namespace

@@ -7,6 +7,8 @@ its standard input, one per line:
 
     focus NAME    gives keyboard focus to NAME (entry, textview, password,
                   button, label) or to nothing; answers "focused NAME"
+    activate      takes the X input focus; answers "active" once the window is
+    await-inactive  answers "inactive" once another window has the focus
 
 It ends when its standard input closes.
 """
@@ -43,10 +45,29 @@ for widget in widgets.values():
     box.pack_start(widget, False, False, 0)
 
 
+# The answer the window owes once its activity is as asked, if any.
+awaited = {"active": None}
+
+
 def on_active(win, _param):
     if win.is_active() and not getattr(on_active, "said", False):
         on_active.said = True
         say("ready")
+    answer_activity()
+
+
+def answer_activity():
+    wanted = awaited["active"]
+    if wanted is None or window.is_active() != wanted:
+        return
+    awaited["active"] = None
+    # After GTK's accessibility side has heard of the change, as for focus.
+    GLib.idle_add(say_once, "active" if wanted else "inactive", priority=GLib.PRIORITY_LOW)
+
+
+def say_once(line):
+    say(line)
+    return False
 
 
 def on_command(_source, _condition):
@@ -55,7 +76,14 @@ def on_command(_source, _condition):
         Gtk.main_quit()
         return False
     words = line.split()
-    if len(words) == 2 and words[0] == "focus":
+    if words == ["activate"]:
+        awaited["active"] = True
+        window.get_window().focus(Gtk.get_current_event_time())
+        answer_activity()
+    elif words == ["await-inactive"]:
+        awaited["active"] = False
+        answer_activity()
+    elif len(words) == 2 and words[0] == "focus":
         name = words[1]
         if name == "nothing":
             window.set_focus(None)
