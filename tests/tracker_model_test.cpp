@@ -12,6 +12,7 @@
 #include "hotkey/tracker.h"
 #include "main/startup.h"
 #include "tests/doubles/captured_output.h"
+#include "tests/expected_lines.h"
 #include "tests/doubles/fake_platform.h"
 
 namespace {
@@ -46,8 +47,7 @@ struct Model {
     const std::uint64_t masked = value & 0x9F0000;
     const bool watched = (masked & watchedBit) != 0;
     const bool others = (masked & ~watchedBit) != 0;
-    lines.push_back("debug:flagsChanged raw=" + std::to_string(masked) + " watched=" + (watched ? "true" : "false") +
-                    " others=" + (others ? "true" : "false"));
+    lines.push_back(flagsLine(masked, watched, others));
     if (!watched) {
       if (state == State::down) lines.push_back(name + ":up");
       state = State::idle;

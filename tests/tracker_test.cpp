@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/case_names.h"
+#include "tests/expected_lines.h"
 
 #include <string>
 #include <vector>
@@ -24,11 +25,6 @@ Step flags(ModifierFlags value) { return {Step::Kind::flags, value, 0}; }
 Step keyDown() { return {Step::Kind::keyDown, 0, 0}; }
 Step wait(std::int64_t ms) { return {Step::Kind::wait, 0, ms}; }
 Step otherEvent(ModifierFlags value) { return {Step::Kind::otherEvent, value, 0}; }
-
-std::string debug(std::uint64_t raw, bool watched, bool others) {
-  return "debug:flagsChanged raw=" + std::to_string(raw) + " watched=" + (watched ? "true" : "false") +
-         " others=" + (others ? "true" : "false");
-}
 
 // Device-dependent low bits, as a left or right key sets them.
 constexpr ModifierFlags leftOptionBit = 0x20;
@@ -80,79 +76,79 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"tap shorter than the delay writes no down line",
                  "option",
                  {flags(opt), wait(149), flags(0), wait(1000)},
-                 {debug(524288, true, false), debug(0, false, false)}},
+                 {flagsLine(524288, true, false), flagsLine(0, false, false)}},
         Scenario{"hold of exactly the delay arms",
                  "option",
                  {flags(opt), wait(150), wait(500), flags(0)},
-                 {debug(524288, true, false), "option:down", debug(0, false, false), "option:up"}},
+                 {flagsLine(524288, true, false), "option:down", flagsLine(0, false, false), "option:up"}},
         Scenario{"combination while down ends the hold and blocks until release",
                  "option",
                  {flags(opt), wait(200), flags(opt | commandFlag), flags(opt), wait(300), flags(0), flags(opt),
                   wait(150)},
-                 {debug(524288, true, false), "option:down", debug(1572864, true, true), "option:up",
-                  debug(524288, true, false), debug(0, false, false), debug(524288, true, false),
+                 {flagsLine(524288, true, false), "option:down", flagsLine(1572864, true, true), "option:up",
+                  flagsLine(524288, true, false), flagsLine(0, false, false), flagsLine(524288, true, false),
                   "option:down"}},
         Scenario{"typing during the delay cancels the arm and blocks until release",
                  "option",
                  {flags(opt), wait(100), keyDown(), wait(500), flags(0), flags(opt), wait(150)},
-                 {debug(524288, true, false), debug(0, false, false), debug(524288, true, false),
+                 {flagsLine(524288, true, false), flagsLine(0, false, false), flagsLine(524288, true, false),
                   "option:down"}},
         Scenario{"typing while down writes the up line once, without a debug line",
                  "option",
                  {flags(opt), wait(150), keyDown(), keyDown(), keyDown(), flags(0)},
-                 {debug(524288, true, false), "option:down", "option:up", debug(0, false, false)}},
+                 {flagsLine(524288, true, false), "option:down", "option:up", flagsLine(0, false, false)}},
         Scenario{"an engaged caps lock never arms",
                  "option",
                  {flags(opt | capsLockFlag), wait(300), flags(capsLockFlag), flags(opt | capsLockFlag), wait(300)},
-                 {debug(589824, true, true), debug(65536, false, true), debug(589824, true, true)}},
+                 {flagsLine(589824, true, true), flagsLine(65536, false, true), flagsLine(589824, true, true)}},
         Scenario{"the second option key during a hold neither re-arms nor ends it",
                  "option",
                  {flags(opt), wait(100), flags(opt | rightOptionBit), wait(50), flags(opt), wait(300),
                   flags(optionFlag | rightOptionBit), flags(0)},
-                 {debug(524288, true, false), debug(524288, true, false), "option:down",
-                  debug(524288, true, false), debug(524288, true, false), debug(0, false, false),
+                 {flagsLine(524288, true, false), flagsLine(524288, true, false), "option:down",
+                  flagsLine(524288, true, false), flagsLine(524288, true, false), flagsLine(0, false, false),
                   "option:up"}},
         Scenario{"a key-down while idle or blocked changes nothing",
                  "option",
                  {keyDown(), flags(opt | shiftFlag), keyDown(), flags(opt), wait(300), flags(0), flags(opt),
                   wait(150)},
-                 {debug(655360, true, true), debug(524288, true, false), debug(0, false, false),
-                  debug(524288, true, false), "option:down"}},
+                 {flagsLine(655360, true, true), flagsLine(524288, true, false), flagsLine(0, false, false),
+                  flagsLine(524288, true, false), "option:down"}},
         Scenario{"bits outside the mask read as a release",
                  "option",
                  {flags(opt), wait(100), flags(numericPadBit | helpBit | 0xFF), wait(300)},
-                 {debug(524288, true, false), debug(0, false, false)}},
+                 {flagsLine(524288, true, false), flagsLine(0, false, false)}},
         Scenario{"another modifier held first blocks the watched key",
                  "option",
                  {flags(controlFlag), flags(controlFlag | opt), wait(300), flags(opt), wait(300), flags(0)},
-                 {debug(262144, false, true), debug(786432, true, true), debug(524288, true, false),
-                  debug(0, false, false)}},
+                 {flagsLine(262144, false, true), flagsLine(786432, true, true), flagsLine(524288, true, false),
+                  flagsLine(0, false, false)}},
         Scenario{"a re-press after a quick release arms from its own press",
                  "option",
                  {flags(opt), wait(100), flags(0), wait(20), flags(opt), wait(100), flags(opt), wait(49), wait(1)},
-                 {debug(524288, true, false), debug(0, false, false), debug(524288, true, false),
-                  debug(524288, true, false), "option:down"}},
+                 {flagsLine(524288, true, false), flagsLine(0, false, false), flagsLine(524288, true, false),
+                  flagsLine(524288, true, false), "option:down"}},
         Scenario{"events of other types are ignored",
                  "option",
                  {flags(opt), otherEvent(0), otherEvent(commandFlag), wait(150)},
-                 {debug(524288, true, false), "option:down"}},
+                 {flagsLine(524288, true, false), "option:down"}},
         Scenario{"function is watched at bit 23",
                  "function",
                  {flags(functionFlag), wait(150), flags(0)},
-                 {debug(8388608, true, false), "function:down", debug(0, false, false), "function:up"}},
+                 {flagsLine(8388608, true, false), "function:down", flagsLine(0, false, false), "function:up"}},
         Scenario{"option under a name the table does not know keeps that name",
                  "Command",
                  {flags(commandFlag), wait(200), flags(0), flags(opt), wait(150), flags(0)},
-                 {debug(1048576, false, true), debug(0, false, false), debug(524288, true, false),
-                  "Command:down", debug(0, false, false), "Command:up"}},
+                 {flagsLine(1048576, false, true), flagsLine(0, false, false), flagsLine(524288, true, false),
+                  "Command:down", flagsLine(0, false, false), "Command:up"}},
         Scenario{"an empty name watches option and writes bare suffixes",
                  "",
                  {flags(opt), wait(150), flags(0)},
-                 {debug(524288, true, false), ":down", debug(0, false, false), ":up"}},
+                 {flagsLine(524288, true, false), ":down", flagsLine(0, false, false), ":up"}},
         Scenario{"option counts as another modifier when shift is watched",
                  "shift",
                  {flags(shiftFlag | opt), wait(200), flags(shiftFlag), wait(150), flags(0)},
-                 {debug(655360, true, true), debug(131072, true, false), debug(0, false, false)}}),
+                 {flagsLine(655360, true, true), flagsLine(131072, true, false), flagsLine(0, false, false)}}),
     CaseName());
 
 TEST(Tracker, ArmTaskIsScheduledForTheDelayFromThePress) {

@@ -172,8 +172,3 @@ void expectCleanEnd(HelperProcess& helper) {
   EXPECT_EQ(end.exitStatus, 0);
   EXPECT_EQ(end.standardError, "");
 }
-
-std::string flagsLine(unsigned long raw, bool watched, bool others) {
-  return "debug:flagsChanged raw=" + std::to_string(raw) + " watched=" + (watched ? "true" : "false") +
-         " others=" + (others ? "true" : "false");
-}

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/expected_lines.h"
 #include "tests/helper_process.h"
 
 struct XServer {
@@ -49,6 +50,3 @@ bool injectKeys(int displayNumber, const std::vector<std::string>& steps);
 // Ends the helper as the parent does, by closing its input, and expects
 // nothing more on its output, exit status 0 and not a byte on stderr.
 void expectCleanEnd(HelperProcess& helper);
-
-// The flags-changed debug line.
-std::string flagsLine(unsigned long raw, bool watched, bool others);
