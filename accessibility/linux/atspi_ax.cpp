@@ -20,6 +20,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -56,6 +57,11 @@ bool retriedThisQuery = false;
 
 // Bus name -> when the application last let a call time out.
 std::map<std::string, gint64> unanswering;
+
+// libatspi keeps an object for every application it has met, for the life
+// of the process, with more of it while it is not told the application has
+// gone. Counted here so that the process can end before that adds up.
+std::unordered_set<AtspiApplication*> applicationsMet;
 
 // Every call below is a round trip to the application, and a query is bound
 // by how many it makes. The classifier asks for the role twice and the state
@@ -120,7 +126,7 @@ bool atspiUsable() {
     atspi_set_timeout(callTimeoutMs, callTimeoutMs);
     atspiReady = sessionBusExists() && atspi_init() == 0;
     if (atspiReady) {
-      accessibilityBus = atspi_get_a11y_bus();
+      accessibilityBus = dbus_connection_ref(atspi_get_a11y_bus());
       // No reply is awaited: the bus applies these in order after the rules atspi_init added.
       for (const char* rule : unwantedSignals) dbus_bus_remove_match(accessibilityBus, rule, nullptr);
       dbus_connection_flush(accessibilityBus);
@@ -412,14 +418,17 @@ AtspiAccessible* findFocused() {
   AtspiAccessible* desktop = atspi_get_desktop(0);
   if (desktop == nullptr) return nullptr;
   queryFailed = false;
-  const gint applications = childCount(desktop);
-  callTimedOut = false;  // the registry's, not an application's
+  // The desktop is the registry's, which is passed over as an application is.
+  gint applications = 0;
+  if (!passedOver(desktop)) applications = childCount(desktop);
+  settleApplication(desktop);
   for (gint i = 0; i < applications && found == nullptr; ++i) {
     // A failure belongs to the application that caused it.
     queryFailed = false;
     AtspiAccessible* application = childAt(desktop, i);
     callTimedOut = false;
     if (application == nullptr) continue;
+    applicationsMet.insert(application->parent.app);
     if (application->parent.app != unanswered && !passedOver(application)) {
       found = focusedInApplication(application);
       settleApplication(application);
@@ -577,6 +586,8 @@ void ortel_atspi_set_deadline(gint64 deadlineUs) { queryDeadlineUs = deadlineUs;
 bool ortel_atspi_bus_lost() { return accessibilityBus != nullptr && !dbus_connection_get_is_connected(accessibilityBus); }
 
 bool ortel_atspi_start_failed() { return atspiTried && !atspiReady; }
+
+std::size_t ortel_atspi_applications_met() { return applicationsMet.size(); }
 
 bool ortel_atspi_copy_attribute_value(AxRef element, const char* attribute, AxRef* value) {
   *value = nullptr;

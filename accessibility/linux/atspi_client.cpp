@@ -24,6 +24,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -42,8 +43,12 @@ constexpr gint64 queryBudgetUs = 1'000'000;
 // The process stops asking applications this long before the helper stops
 // waiting, so that a healthy process is never late.
 constexpr gint64 replyMarginUs = 100'000;
-// A process that cannot start (no bus) is not started again at every query.
+// A process that cannot start (no bus) is not started again at every
+// query; and after one that was late (stuck on a stopped bus or X server)
+// the next waits a while, so that a parent asking many times a second while
+// the stack is stuck gets most answers at once rather than each in a second.
 constexpr gint64 startIntervalUs = 1'000'000;
+constexpr gint64 restartAfterLateUs = 3'000'000;
 
 pid_t processId = -1;
 int requestFd = -1;
@@ -54,8 +59,7 @@ int requestReadFd = -1;
 int replyFd = -1;
 std::string replyPending;
 unsigned long long lastSequence = 0;
-gint64 lastStartUs = 0;
-bool everStarted = false;
+gint64 nextStartUs = 0;
 
 gint64 queryDeadlineUs = 0;
 
@@ -106,9 +110,8 @@ std::string processPath() {
 
 bool startProcess() {
   const gint64 nowUs = g_get_monotonic_time();
-  if (everStarted && nowUs - lastStartUs < startIntervalUs) return false;
-  everStarted = true;
-  lastStartUs = nowUs;
+  if (nowUs < nextStartUs) return false;
+  nextStartUs = nowUs + startIntervalUs;
   const std::string path = processPath();
   int requests[2];
   int replies[2];
@@ -207,7 +210,11 @@ bool ask(std::string_view question, std::string* answer) {
     const Outcome outcome = sendRequest(question) ? awaitReply(answer) : Outcome::late;
     if (outcome == Outcome::answered) return true;
     endProcess();
-    if (outcome == Outcome::late || !mayRestart) return false;
+    if (outcome == Outcome::late) {
+      nextStartUs = std::max(nextStartUs, g_get_monotonic_time() + restartAfterLateUs);
+      return false;
+    }
+    if (!mayRestart) return false;
   }
   return false;
 }

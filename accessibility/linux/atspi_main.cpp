@@ -1,23 +1,26 @@
-// ortel-atspi: the helper's accessibility process. The helper starts it at
-// its first focus query, beside its own executable, with a request pipe as
+// ortel-atspi: the helper's accessibility process. The helper starts it from
+// beside its own executable at its first focus query, with a request pipe as
 // standard input, a reply pipe as standard output and /dev/null as standard
-// error, and ends it whenever it is late or its bus is gone
-// (atspi_client.cpp); atspi_protocol.h has the lines. It is told nothing
-// but these questions: no key the user presses ever reaches it.
+// error, and ends it when it is late (atspi_client.cpp); it ends itself when
+// its bus has gone or it has grown, and the helper starts another.
+// atspi_protocol.h has the lines. It is told nothing but these questions:
+// no key the user presses ever reaches it.
 //
 // Between requests its main loop runs GLib's default context, which holds
 // libatspi's bus connections, so whatever the buses send is read as it
 // comes; the process sleeps while nothing does.
 #include <glib-unix.h>
 #include <glib.h>
+#include <malloc.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -26,13 +29,15 @@
 
 namespace {
 
-// libatspi keeps every application it has met, and more, for the life of
-// the process (about 9 KiB each). Past this much growth of its own memory
-// since the first answer, the process ends at the next query, which the
-// helper then asks of a fresh one.
-constexpr long maxGrowthKiB = 4096;
+// libatspi keeps something of every application it has met for the life of
+// the process: under 1 KiB to about 9 KiB each, once it has seen it go. So
+// the process ends at the query after it has met this many, or after its
+// heap has grown this much since its first answer for any other reason,
+// and the helper asks a fresh one.
+constexpr std::size_t maxApplicationsMet = 500;
+constexpr std::size_t maxHeapGrowthBytes = 8 << 20;
 
-long baselineKiB = -1;
+std::size_t heapAtFirstAnswer = 0;
 std::string partialRequest;
 
 // The query under way: its system-wide element and focused element, kept
@@ -43,19 +48,16 @@ AxRef focused = nullptr;
 void discardLogMessage(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
 GLogWriterOutput discardLogRecord(GLogLevelFlags, const GLogField*, gsize, gpointer) { return G_LOG_WRITER_HANDLED; }
 
-// Private memory: resident pages not backed by a file.
-long privateKiB() {
-  FILE* statm = std::fopen("/proc/self/statm", "re");
-  if (statm == nullptr) return -1;
-  long size = 0, resident = 0, shared = 0;
-  const bool read = std::fscanf(statm, "%ld %ld %ld", &size, &resident, &shared) == 3;
-  std::fclose(statm);
-  return read ? (resident - shared) * (sysconf(_SC_PAGESIZE) / 1024) : -1;
+// What malloc has handed out and not been given back (zero under a
+// sanitizer, whose allocator malloc's statistics do not see).
+std::size_t heapInUse() {
+  const struct mallinfo2 heap = mallinfo2();
+  return heap.uordblks + heap.hblkhd;
 }
 
-bool overgrown() {
-  const long now = privateKiB();
-  return baselineKiB >= 0 && now >= 0 && now - baselineKiB > maxGrowthKiB;
+bool wornOut() {
+  return ortel_atspi_applications_met() > maxApplicationsMet ||
+         (heapAtFirstAnswer > 0 && heapInUse() > heapAtFirstAnswer + maxHeapGrowthBytes);
 }
 
 void reply(std::string_view sequence, std::string_view answer) {
@@ -126,10 +128,10 @@ void handleRequest(std::string_view line) {
 
   if (question == questionFocus) {
     // Without an answer: the helper asks a fresh process at once.
-    if (ortel_atspi_bus_lost() || overgrown()) _exit(0);
+    if (ortel_atspi_bus_lost() || wornOut()) _exit(0);
     reply(sequence, answerFocus());
     if (ortel_atspi_start_failed()) _exit(0);  // the helper tries again later, with a fresh process
-    if (baselineKiB < 0) baselineKiB = privateKiB();
+    if (heapAtFirstAnswer == 0) heapAtFirstAnswer = heapInUse();
   } else if (question == questionSelectedText) {
     reply(sequence, answerSelectedText());
   } else if (question == questionRoleDescription) {
@@ -150,7 +152,7 @@ gboolean onRequests(gint fd, GIOCondition, gpointer) {
     start = end + 1;
   }
   partialRequest.erase(0, start);
-  if (partialRequest.size() > maxReplyBytes) _exit(0);  // not the helper talking
+  if (partialRequest.size() > maxRequestBytes) _exit(0);  // not the helper talking
   return G_SOURCE_CONTINUE;
 }
 
@@ -163,6 +165,9 @@ int main() {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   pollfd requests{STDIN_FILENO, POLLIN, 0};
   if (poll(&requests, 1, 0) == 1 && (requests.revents & (POLLHUP | POLLERR)) != 0) _exit(0);
+  // Should a library abort, no core file is left behind.
+  const rlimit noCore{0, 0};
+  setrlimit(RLIMIT_CORE, &noCore);
 
   // Standard error is /dev/null already; this spares the formatting.
   g_log_set_writer_func(discardLogRecord, nullptr, nullptr);

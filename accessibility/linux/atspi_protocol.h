@@ -39,6 +39,7 @@ inline constexpr std::string_view noText = "-";
 // process is broken.
 inline constexpr std::size_t maxTextBytes = 1024;
 inline constexpr std::size_t maxReplyBytes = maxTextBytes + 64;
+inline constexpr std::size_t maxRequestBytes = 128;
 
 // A text as a reply carries it: on one line, cut to maxTextBytes.
 inline std::string textField(std::string_view text) {

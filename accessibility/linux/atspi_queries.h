@@ -5,6 +5,8 @@
 
 #include <glib.h>
 
+#include <cstddef>
+
 #include "accessibility/ax.h"
 
 // Starts a query.
@@ -23,3 +25,5 @@ void ortel_atspi_release(AxRef ref);
 bool ortel_atspi_bus_lost();
 // AT-SPI could not be started (no session bus, no accessibility bus).
 bool ortel_atspi_start_failed();
+// How many applications the queries have met so far.
+std::size_t ortel_atspi_applications_met();

@@ -168,13 +168,13 @@ TEST_P(StoppedPeer, EveryAnswerTheFirstIncludedComesInTimeAndInputClosingEndsThe
     EXPECT_LT(millisecondsSince(start), answerBoundMs) << "query " << query;
   }
   kill(peer, SIGCONT);
-  EXPECT_TRUE(answersWithin("focus:editable", 5000)) << "no answer once the peer ran again";
+  EXPECT_TRUE(answersWithin("focus:editable", 8000)) << "no answer once the peer ran again";
   expectCleanEnd(helper);
 
-  // A parent that gives up while the first query waits.
+  // A parent that gives up while its first queries wait.
   startTheHelper();
   stop(peer);
-  ASSERT_TRUE(writeAll(helper.input, "check-focus\n"));
+  ASSERT_TRUE(writeAll(helper.input, "check-focus\ncheck-focus\n"));
   pid_t process = -1;
   for (int waited = 0; waited < 500 && process < 0; waited += 10) {
     process = accessibilityProcessOf(helper.pid);
@@ -186,7 +186,7 @@ TEST_P(StoppedPeer, EveryAnswerTheFirstIncludedComesInTimeAndInputClosingEndsThe
   EXPECT_LT(millisecondsSince(start), answerBoundMs) << "closing the input did not end the helper in time";
   EXPECT_EQ(end.exitStatus, 0);
   EXPECT_EQ(end.standardError, "");
-  EXPECT_EQ(end.lines, Lines{"focus:none"});
+  EXPECT_EQ(end.lines, (Lines{"focus:none", "focus:none"}));
   // Stuck or not, the accessibility process ends with the helper.
   if (process > 0) {
     for (int waited = 0; waited < 1000 && !hasEnded(process); waited += 10) sleepMs(10);
