@@ -67,9 +67,7 @@ class AccessibilityPeers : public testing::Test {
 
   // A script of tests/desktop, kept until the test ends; started once it says "ready".
   HelperProcess& startScript(const char* path) {
-    std::vector<std::string> withBackend = environment;
-    withBackend.emplace_back("GDK_BACKEND=x11");
-    HelperProcess& script = others.emplace_back(startChild("/usr/bin/python3", {path}, withBackend));
+    HelperProcess& script = others.emplace_back(startChild("/usr/bin/python3", {path}, environment));
     EXPECT_EQ(readLines(script, 1, 15000), Lines{"ready"}) << path;
     return script;
   }
@@ -225,7 +223,9 @@ TEST_F(AccessibilityPeers, AccessibilityProcessNeverOutlivesTheHelper) {
 // An application that sends state and name changes as fast as it can, as a
 // busy one does whether or not anyone listens.
 TEST_F(AccessibilityPeers, BusyApplicationLeavesMemoryFlatAndTheHelperAsleep) {
-  startScript(ORTEL_BUSY_WINDOW);
+  HelperProcess& window = startWindow("entry");
+  ASSERT_TRUE(writeAll(window.input, "busy\n"));
+  ASSERT_EQ(readLines(window, 1), Lines{"busy"});
   startTheHelper();
   ASSERT_TRUE(answersWithin("focus:editable", 15000)) << "the helper never saw the busy window's entry";
   const pid_t daemon = busNameOwner(accessibilityBusAddress(bus.address), "org.freedesktop.DBus");
