@@ -12,7 +12,8 @@ ortel_warnings(ortel_platform_text)
 
 add_library(ortel_platform STATIC
   platform/macos/appkit_platform.mm
-  accessibility/macos/ax_element.cpp)
+  accessibility/macos/ax_element.cpp
+  accessibility/macos/ax_query.mm)
 target_include_directories(ortel_platform PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_options(ortel_platform PRIVATE $<$<COMPILE_LANGUAGE:OBJCXX>:-fobjc-arc>)
 target_link_libraries(ortel_platform PUBLIC ortel_platform_text
