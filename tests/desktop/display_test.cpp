@@ -39,14 +39,28 @@ TEST(DisplayOnX11, TrustArrivesWithinOnePollOfTheServerStarting) {
   stopXServer(server);
 }
 
-TEST(DisplayOnX11, SurvivesTheServerGoingAwayAndComingBack) {
-  const int number = unusedDisplayNumber();
-  XServer server = startXServer(number);
-  ASSERT_GT(server.pid, 0);
-  HelperProcess helper = startHelper({}, {displayVariable(number)});
-  ASSERT_EQ(readLines(helper, 4),
-            (Lines{"ready", "debug:watching option", "trusted:true", "debug:monitor-installed"}));
+// A helper listening on a server of a number of its own, which the test may
+// stop and start again.
+class HelperOnServer : public testing::Test {
+ protected:
+  void SetUp() override {
+    server = startXServer(number);
+    ASSERT_GT(server.pid, 0);
+    helper = startHelper({}, {displayVariable(number)});
+    ASSERT_EQ(readLines(helper, 4),
+              (Lines{"ready", "debug:watching option", "trusted:true", "debug:monitor-installed"}));
+  }
+  void TearDown() override {
+    expectCleanEnd(helper);
+    stopXServer(server);
+  }
 
+  const int number = unusedDisplayNumber();
+  XServer server;
+  HelperProcess helper;
+};
+
+TEST_F(HelperOnServer, SurvivesTheServerGoingAwayAndComingBack) {
   for (int round = 0; round < 2; ++round) {
     stopXServer(server);
     EXPECT_EQ(readLines(helper, 1, withinOnePollMs), Lines{"trusted:false"}) << "round " << round;
@@ -56,9 +70,6 @@ TEST(DisplayOnX11, SurvivesTheServerGoingAwayAndComingBack) {
     EXPECT_EQ(readLines(helper, 1, withinOnePollMs), Lines{"trusted:true"}) << "round " << round;
     expectHoldIsHeard(helper, number);
   }
-
-  expectCleanEnd(helper);
-  stopXServer(server);
 }
 
 // The server going away while the watched key is held: no release can be
@@ -79,17 +90,10 @@ const ServerLoss serverLosses[] = {
     {"within the arm delay", true, {flagsLine(524288, true, false)}, {flagsLine(0, false, false), "trusted:false"}},
 };
 
-class ServerGoingAway : public testing::TestWithParam<ServerLoss> {};
+class ServerGoingAway : public HelperOnServer, public testing::WithParamInterface<ServerLoss> {};
 
 TEST_P(ServerGoingAway, EndsTheHoldAsAReleaseWould) {
   const ServerLoss& loss = GetParam();
-  const int number = unusedDisplayNumber();
-  XServer server = startXServer(number);
-  ASSERT_GT(server.pid, 0);
-  HelperProcess helper = startHelper({}, {displayVariable(number)});
-  ASSERT_EQ(readLines(helper, 4),
-            (Lines{"ready", "debug:watching option", "trusted:true", "debug:monitor-installed"}));
-
   // The injector leaves the key down on the server when it ends.
   ASSERT_TRUE(injectKeys(number, {"+Alt_L", loss.withinArmDelay ? "0" : "300"}));
   EXPECT_EQ(readLines(helper, loss.heardBefore.size()), loss.heardBefore);
@@ -108,9 +112,6 @@ TEST_P(ServerGoingAway, EndsTheHoldAsAReleaseWould) {
   ASSERT_GT(server.pid, 0);
   EXPECT_EQ(readLines(helper, 1, withinOnePollMs), Lines{"trusted:true"});
   expectHoldIsHeard(helper, number);
-
-  expectCleanEnd(helper);
-  stopXServer(server);
 }
 
 INSTANTIATE_TEST_SUITE_P(Losses, ServerGoingAway, testing::ValuesIn(serverLosses), CaseName());
