@@ -21,6 +21,6 @@ static_assert(monitorEventMask == (NSEventMaskFlagsChanged | NSEventMaskKeyDown)
 static_assert(keyDownEventType == NSEventTypeKeyDown);
 static_assert(flagsChangedEventType == NSEventTypeFlagsChanged);
 
-// The values the host protocol was specified with.
+// Plain numbers too where the helper is described: accessory is 1, success is 0.
 static_assert(NSApplicationActivationPolicyAccessory == 1);
 static_assert(kAXErrorSuccess == 0);
