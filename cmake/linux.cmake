@@ -16,6 +16,7 @@ add_library(ortel_platform STATIC
   platform/linux/glib_platform.cpp
   platform/linux/x11_monitor.cpp
   accessibility/linux/x11_trust.cpp
+  accessibility/linux/ax_query.cpp
   accessibility/linux/atspi_client.cpp)
 target_include_directories(ortel_platform PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(ortel_platform PUBLIC ortel_platform_text PkgConfig::GLIB PkgConfig::X11)
