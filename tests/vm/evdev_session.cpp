@@ -2,12 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/input.h>
-#include <linux/kd.h>
-#include <linux/uinput.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,95 +12,23 @@
 #include <map>
 #include <thread>
 
-namespace {
-
-void setBit(int fd, unsigned long request, int bit) { ASSERT_EQ(ioctl(fd, request, bit), 0) << std::strerror(errno); }
-
-// The event node the kernel made for a uinput device: its input device in
-// sysfs lists it.
-std::string eventNode(int uinput) {
-  char sysname[64] = {};
-  if (ioctl(uinput, UI_GET_SYSNAME(sizeof sysname), sysname) < 0) return "";
-  const std::string device = std::string("/sys/devices/virtual/input/") + sysname;
-  std::string node;
-  if (DIR* directory = opendir(device.c_str())) {
-    while (const dirent* entry = readdir(directory)) {
-      if (std::strncmp(entry->d_name, "event", 5) == 0) node = std::string("/dev/input/") + entry->d_name;
-    }
-    closedir(directory);
-  }
-  return node;
-}
-
-// The kernel's console acts on keys itself, and sets the keyboards' lights
-// when it toggles its own Caps Lock, at moments of its own. A Wayland
-// desktop turns it off and sets the lights from its keymap; the tests do
-// both, and the lights with LIGHT+ and LIGHT-, as that desktop would.
-bool turnConsoleKeyboardOff() {
-  const int console = open("/dev/tty0", O_RDWR | O_CLOEXEC);
-  const bool off = console >= 0 && ioctl(console, KDSKBMODE, K_OFF) == 0;
-  if (console >= 0) close(console);
-  return off;
-}
-
-}  // namespace
-
 VirtualKeyboard plugKeyboard(const std::string& name) {
+  // The tests set the lights with LIGHT+ and LIGHT-, as the desktop would.
   static const bool consoleOff = turnConsoleKeyboardOff();
   EXPECT_TRUE(consoleOff) << "the console still reads the keyboards";
-  VirtualKeyboard keyboard;
-  keyboard.uinput = open("/dev/uinput", O_WRONLY | O_CLOEXEC);
-  EXPECT_GE(keyboard.uinput, 0) << "/dev/uinput: " << std::strerror(errno);
-  if (keyboard.uinput < 0) return keyboard;
-  setBit(keyboard.uinput, UI_SET_EVBIT, EV_KEY);
-  setBit(keyboard.uinput, UI_SET_EVBIT, EV_LED);
-  setBit(keyboard.uinput, UI_SET_EVBIT, EV_REP);
-  for (int code = KEY_ESC; code <= KEY_MICMUTE; ++code) setBit(keyboard.uinput, UI_SET_KEYBIT, code);
-  setBit(keyboard.uinput, UI_SET_KEYBIT, KEY_FN);
-  setBit(keyboard.uinput, UI_SET_LEDBIT, LED_CAPSL);
-  setBit(keyboard.uinput, UI_SET_LEDBIT, LED_NUML);
-  uinput_setup setup{};
-  setup.id.bustype = BUS_VIRTUAL;
-  setup.id.vendor = 0x1d6b;
-  setup.id.product = 0x0104;
-  std::strncpy(setup.name, name.c_str(), UINPUT_MAX_NAME_SIZE - 1);
-  EXPECT_EQ(ioctl(keyboard.uinput, UI_DEV_SETUP, &setup), 0) << std::strerror(errno);
-  EXPECT_EQ(ioctl(keyboard.uinput, UI_DEV_CREATE), 0) << std::strerror(errno);
-  // devtmpfs has made the node by the time UI_DEV_CREATE returns.
-  keyboard.node = eventNode(keyboard.uinput);
-  EXPECT_NE(keyboard.node, "") << "no event node for " << name;
+  VirtualKeyboard keyboard = plugKeyDevice(name, keyboardKeys());
+  EXPECT_NE(keyboard.node, "") << name << ": " << std::strerror(errno);
   return keyboard;
 }
 
-void unplugKeyboard(VirtualKeyboard& keyboard) {
-  if (keyboard.uinput < 0) return;
-  ioctl(keyboard.uinput, UI_DEV_DESTROY);
-  close(keyboard.uinput);
-  keyboard.uinput = -1;
-}
+void unplugKeyboard(VirtualKeyboard& keyboard) { unplugKeyDevice(keyboard); }
 
 void sendKey(const VirtualKeyboard& keyboard, int code, int value) {
-  input_event events[2] = {};
-  events[0].type = EV_KEY;
-  events[0].code = static_cast<unsigned short>(code);
-  events[0].value = value;
-  events[1].type = EV_SYN;
-  events[1].code = SYN_REPORT;
-  ASSERT_EQ(write(keyboard.uinput, events, sizeof events), static_cast<ssize_t>(sizeof events)) << std::strerror(errno);
+  ASSERT_TRUE(sendKeyEvent(keyboard, code, value)) << std::strerror(errno);
 }
 
 void setLight(const VirtualKeyboard& keyboard, bool on) {
-  // Through the event node, as the desktop's input library sets it.
-  const int device = open(keyboard.node.c_str(), O_WRONLY | O_CLOEXEC);
-  ASSERT_GE(device, 0) << keyboard.node << ": " << std::strerror(errno);
-  input_event events[2] = {};
-  events[0].type = EV_LED;
-  events[0].code = LED_CAPSL;
-  events[0].value = on ? 1 : 0;
-  events[1].type = EV_SYN;
-  events[1].code = SYN_REPORT;
-  EXPECT_EQ(write(device, events, sizeof events), static_cast<ssize_t>(sizeof events)) << std::strerror(errno);
-  close(device);
+  ASSERT_TRUE(setCapsLockLight(keyboard, on)) << keyboard.node << ": " << std::strerror(errno);
 }
 
 void grantAccess(const VirtualKeyboard& keyboard) {

@@ -10,24 +10,19 @@
 
 #include "tests/expected_lines.h"
 #include "tests/helper_process.h"
+#include "tests/vm/uinput_device.h"
 
 // The session's user, and the group that may read the keyboards.
 inline constexpr uid_t sessionUser = 1000;
 inline constexpr gid_t inputGroup = 104;
 
-struct VirtualKeyboard {
-  int uinput = -1;   // the device's side, where its key events are written
-  std::string node;  // /dev/input/eventN
-};
-
-// A keyboard with the ordinary keys, Fn, a Caps Lock light and the kernel's
-// own key repeat. Its node is as the kernel makes it: root's alone.
+// A keyboard (uinput_device.h), with the console's keyboard turned off first.
 VirtualKeyboard plugKeyboard(const std::string& name);
 void unplugKeyboard(VirtualKeyboard& keyboard);
 // One key event and the report that ends it: value 1 press, 0 release, 2 repeat.
 void sendKey(const VirtualKeyboard& keyboard, int code, int value);
 
-// The Caps Lock light, which the desktop sets on every keyboard to show its lock.
+// The Caps Lock light, which the desktop sets on every keyboard for its lock.
 void setLight(const VirtualKeyboard& keyboard, bool on);
 
 // root:input, mode 0660, as udev leaves an input device.
