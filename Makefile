@@ -60,7 +60,7 @@ bench: build
 # Needs only what make test installs: the virtual machine and the driver.
 bench-evdev: deps build
 	cmake -S . -B build/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DORTEL_BENCH=ON >/dev/null
-	cmake --build build/bench -j $(JOBS) --target ortel-bench-evdev ortel-bare-evdev-reader
+	cmake --build build/bench -j $(JOBS) --target ortel-bench-evdev ortel-bare-evdev-reader ortel-glib-evdev-reader
 	bash bench/run_evdev.sh build/release/ortel-helper build/bench/bench $(BENCH_ARGS)
 
 clean:
