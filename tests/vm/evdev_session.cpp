@@ -95,6 +95,13 @@ std::vector<std::string> listeningLines(const std::string& watchedName) {
   return {"ready", "debug:watching " + watchedName, "trusted:true", "debug:monitor-installed"};
 }
 
+std::vector<std::string> readAllLines(HelperProcess& helper, std::size_t count, int quietMs) {
+  std::vector<std::string> lines = readLines(helper, count);
+  const std::vector<std::string> late = readLines(helper, 1, quietMs);
+  lines.insert(lines.end(), late.begin(), late.end());
+  return lines;
+}
+
 void expectQuietEnd(HelperProcess& helper) {
   HelperRun end = finishHelper(helper);
   EXPECT_EQ(end.lines, std::vector<std::string>{});
