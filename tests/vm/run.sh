@@ -48,7 +48,8 @@ ldd "$busybox" >/dev/null 2>&1 && die "$busybox is not busybox-static"
 
 # --- The kernel -------------------------------------------------------------
 
-cache=${ORTEL_VM_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/ortel-helper/vm}
+# A CI job may run without HOME; /var/tmp outlives a reboot there too.
+cache=${ORTEL_VM_CACHE:-${XDG_CACHE_HOME:-${HOME:-/var/tmp}/.cache}/ortel-helper/vm}
 mkdir -p "$cache"
 modules=(uinput evdev)
 
