@@ -27,6 +27,7 @@ add_library(ortel_platform STATIC
   platform/linux/key_backend.cpp
   platform/linux/x11_monitor.cpp
   platform/linux/evdev_monitor.cpp
+  accessibility/linux/ax_query.cpp
   accessibility/linux/atspi_loader.cpp)
 target_include_directories(ortel_platform PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(ortel_platform PUBLIC ortel_platform_text ortel_evdev_keys ortel_evdev_device
