@@ -1,5 +1,6 @@
-# The Linux backends: GLib's main loop for the platform services, X11 for the
-# key monitor and trust, AT-SPI for the focus queries.
+# The Linux backends: GLib's main loop for the platform services, X11 or the
+# kernel's event devices (on Wayland) for the key monitor and trust, AT-SPI
+# for the focus queries.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0)
 pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11 xi)
@@ -12,14 +13,25 @@ target_include_directories(ortel_platform_text PUBLIC ${CMAKE_CURRENT_SOURCE_DIR
 target_link_libraries(ortel_platform_text PUBLIC PkgConfig::GLIB)
 ortel_warnings(ortel_platform_text)
 
+# The event devices' key state apart from their ioctls, so that its tests
+# can answer those from a table instead (platform/linux/evdev_device.h).
+add_library(ortel_evdev_keys STATIC platform/linux/evdev_keys.cpp)
+add_library(ortel_evdev_device STATIC platform/linux/evdev_device.cpp)
+foreach(target ortel_evdev_keys ortel_evdev_device)
+  target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  ortel_warnings(${target})
+endforeach()
+
 add_library(ortel_platform STATIC
   platform/linux/glib_platform.cpp
+  platform/linux/key_backend.cpp
   platform/linux/x11_monitor.cpp
-  accessibility/linux/x11_trust.cpp
+  platform/linux/evdev_monitor.cpp
   accessibility/linux/ax_query.cpp
   accessibility/linux/atspi_client.cpp)
 target_include_directories(ortel_platform PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(ortel_platform PUBLIC ortel_platform_text PkgConfig::GLIB PkgConfig::X11)
+target_link_libraries(ortel_platform PUBLIC ortel_platform_text ortel_evdev_keys ortel_evdev_device
+                                             PkgConfig::GLIB PkgConfig::X11)
 ortel_warnings(ortel_platform)
 
 # The helper's accessibility process, which the helper starts from beside

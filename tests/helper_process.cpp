@@ -23,17 +23,11 @@ namespace {
 constexpr int serverStartTimeoutMs = 15000;
 
 bool isDesktopVariable(const char* entry) {
-  for (const char* prefix : {"DISPLAY=", "WAYLAND_DISPLAY=", "DBUS_SESSION_BUS_ADDRESS=", "AT_SPI_BUS_ADDRESS="}) {
+  for (const char* prefix :
+       {"DISPLAY=", "WAYLAND_DISPLAY=", "XDG_SESSION_TYPE=", "DBUS_SESSION_BUS_ADDRESS=", "AT_SPI_BUS_ADDRESS="}) {
     if (std::strncmp(entry, prefix, std::strlen(prefix)) == 0) return true;
   }
   return false;
-}
-
-// ORTEL_PLAIN_HELPER names a helper built without sanitizers, so that its
-// memory figures are the real ones.
-const char* helperPath() {
-  const char* plain = std::getenv("ORTEL_PLAIN_HELPER");
-  return plain != nullptr && *plain != '\0' ? plain : ORTEL_HELPER_PATH;
 }
 
 std::int64_t nowMs() {
@@ -67,6 +61,13 @@ bool exists(const std::string& path) {
 }
 
 }  // namespace
+
+// ORTEL_PLAIN_HELPER names a helper built without sanitizers, so that its
+// memory figures are the real ones.
+const char* helperPath() {
+  const char* plain = std::getenv("ORTEL_PLAIN_HELPER");
+  return plain != nullptr && *plain != '\0' ? plain : ORTEL_HELPER_PATH;
+}
 
 std::vector<std::string> childEnvironment(const std::vector<std::string>& extraEnvironment) {
   std::vector<std::string> environment;

@@ -22,6 +22,8 @@ struct HelperRun {
   int exitStatus = -1;  // -1: killed by a signal or did not end in time
 };
 
+// The helper under test: the build's own, or ORTEL_PLAIN_HELPER.
+const char* helperPath();
 // The environment is the test's own, less the desktop variables, unless
 // extraEnvironment names them ("DISPLAY=:99", ...).
 std::vector<std::string> childEnvironment(const std::vector<std::string>& extraEnvironment);

@@ -302,7 +302,7 @@ bool x11DisplayUsable() {
 // Only reached once trust is true, so with a live connection. Both event
 // types the logic asks for come from the same raw events, so the mask adds
 // nothing here.
-MonitorHandle addGlobalMonitor(std::uint64_t, MonitorHandler handler) {
+MonitorHandle x11AddGlobalMonitor(std::uint64_t, MonitorHandler handler) {
   if (display == nullptr) return nullptr;
   monitorHandler = handler;
   startListening();
