@@ -72,21 +72,9 @@ class AccessibilityPeers : public testing::Test {
     return script;
   }
 
-  std::string checkFocus(int timeoutMs = 5000) {
-    if (!writeAll(helper.input, "check-focus\n")) return "[could not write]";
-    const Lines reply = readLines(helper, 1, timeoutMs);
-    return reply.empty() ? "[no reply]" : reply[0];
-  }
+  std::string checkFocus(int timeoutMs = 5000) { return askFocus(helper, timeoutMs); }
 
-  // Asks every 100 ms until the answer is expected or withinMs has passed.
-  bool answersWithin(const std::string& expected, int withinMs) {
-    const auto start = Clock::now();
-    do {
-      if (checkFocus() == expected) return true;
-      sleepMs(100);
-    } while (millisecondsSince(start) < withinMs);
-    return false;
-  }
+  bool answersWithin(const std::string& expected, int withinMs) { return focusAnswerWithin(helper, expected, withinMs); }
 
   long residentOfHelperAndItsProcess() {
     const pid_t process = accessibilityProcessOf(helper.pid);

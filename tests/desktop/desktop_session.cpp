@@ -63,6 +63,21 @@ bool awaitInactive(HelperProcess& window) {
   return readLines(window, 1, startTimeoutMs) == std::vector<std::string>{"inactive"};
 }
 
+std::string askFocus(HelperProcess& helper, int timeoutMs) {
+  if (!writeAll(helper.input, "check-focus\n")) return "[could not write]";
+  const std::vector<std::string> reply = readLines(helper, 1, timeoutMs);
+  return reply.empty() ? "[no reply]" : reply[0];
+}
+
+bool focusAnswerWithin(HelperProcess& helper, const std::string& expected, int withinMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(withinMs);
+  do {
+    if (askFocus(helper) == expected) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  } while (std::chrono::steady_clock::now() < deadline);
+  return false;
+}
+
 void stopChild(HelperProcess& child) {
   if (child.pid > 0) {
     kill(child.pid, SIGCONT);  // a stopped child would never see its SIGTERM

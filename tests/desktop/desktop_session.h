@@ -31,6 +31,14 @@ bool activateWindow(HelperProcess& window);
 bool awaitInactive(HelperProcess& window);
 void stopChild(HelperProcess& child);
 
+// Sends check-focus and returns the reply, or "[no reply]" after timeoutMs.
+std::string askFocus(HelperProcess& helper, int timeoutMs = 5000);
+// Asks every 100 ms until the reply is expected or withinMs has passed.
+// Bounded by time, not by a count of questions: a helper that passes over an
+// application answers "none" at once, so a hundred questions can be over
+// before a window has even registered or woken up.
+bool focusAnswerWithin(HelperProcess& helper, const std::string& expected, int withinMs);
+
 // Runs the injector on the display: "+Alt_L", "300", "-Alt_L", "a".
 bool injectKeys(int displayNumber, const std::vector<std::string>& steps);
 

@@ -41,18 +41,9 @@ class FocusOnDesktop : public testing::Test {
     stopXServer(server);
   }
 
-  std::string checkFocus(int timeoutMs = 5000) {
-    if (!writeAll(helper.input, "check-focus\n")) return "[could not write]";
-    const Lines reply = readLines(helper, 1, timeoutMs);
-    return reply.empty() ? "[no reply]" : reply[0];
-  }
+  std::string checkFocus(int timeoutMs = 5000) { return askFocus(helper, timeoutMs); }
 
-  bool waitForEditable() {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      if (checkFocus() == "focus:editable") return true;
-    }
-    return false;
-  }
+  bool waitForEditable() { return focusAnswerWithin(helper, "focus:editable", 15000); }
 
   XServer server;
   BusSession bus;

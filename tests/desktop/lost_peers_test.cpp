@@ -155,12 +155,7 @@ class StoppedApplication : public testing::Test {
     ASSERT_EQ(readLines(helper, 4).size(), 4u);
     ASSERT_TRUE(focusInWindow(window, "entry"));
     // Wait until the window is on the accessibility bus.
-    bool seen = false;
-    for (int attempt = 0; attempt < 100 && !seen; ++attempt) {
-      ASSERT_TRUE(writeAll(helper.input, "check-focus\n"));
-      seen = readLines(helper, 1) == Lines{"focus:editable"};
-    }
-    ASSERT_TRUE(seen);
+    ASSERT_TRUE(focusAnswerWithin(helper, "focus:editable", 15000));
   }
 
   void TearDown() override {
