@@ -1,8 +1,8 @@
 // check-focus in the applications people use: Chromium, Firefox, LibreOffice
-// Writer, a Qt 5 window, a GTK 4 window and a VTE terminal, each on a private
-// X server and session bus under a window manager, with the focus moved by
-// the application's own means (real_app.py). "editable" exactly where typed
-// text would go, "none" everywhere else.
+// Writer, and Qt 5, GTK 3 (with a VTE terminal) and GTK 4 windows, each on a
+// private X server and session bus under a window manager, with the focus
+// moved by the application's own means (real_app.py). "editable" exactly
+// where typed text would go, "none" everywhere else.
 //
 // Each application starts once per suite; ctest runs one suite per
 // application. Where the application is not installed its suite is skipped,
@@ -189,6 +189,23 @@ const WidgetCase qtCases[] = {
     {"nothing", none},  // the window itself
 };
 
+const WidgetCase gtk3Cases[] = {
+    {"entry", editable},
+    {"password", editable},
+    {"search", editable},
+    {"textarea", editable},
+    {"editablecombo", editable},
+    {"combo", none},
+    {"button", none},
+    {"checkbox", none},
+    {"link", none},
+    {"label", none},  // selectable
+    {"readonly", none},
+    {"readonlyarea", none},
+    {"terminal", editable},  // VTE: typed text goes to its child
+    {"nothing", none},
+};
+
 const WidgetCase gtk4Cases[] = {
     {"entry", editable},
     {"password", editable},
@@ -205,12 +222,6 @@ const WidgetCase gtk4Cases[] = {
     {"nothing", none},
 };
 
-const WidgetCase vteCases[] = {
-    {"terminal", editable},
-    {"button", none},
-    {"nothing", none},
-};
-
 // The document first: right after the start is when a panel around it is
 // FOCUSED as well.
 const WidgetCase writerCases[] = {
@@ -222,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P(Chromium, RealApplication, testing::ValuesIn(pageCases)
 INSTANTIATE_TEST_SUITE_P(Firefox, RealApplication, testing::ValuesIn(pageCases), CaseName());
 INSTANTIATE_TEST_SUITE_P(Qt, RealApplication, testing::ValuesIn(qtCases), CaseName());
 INSTANTIATE_TEST_SUITE_P(Gtk4, RealApplication, testing::ValuesIn(gtk4Cases), CaseName());
-INSTANTIATE_TEST_SUITE_P(Vte, RealApplication, testing::ValuesIn(vteCases), CaseName());
+INSTANTIATE_TEST_SUITE_P(Gtk3, RealApplication, testing::ValuesIn(gtk3Cases), CaseName());
 INSTANTIATE_TEST_SUITE_P(Writer, RealApplication, testing::ValuesIn(writerCases), CaseName());
 
 }  // namespace
