@@ -24,6 +24,7 @@ window manager if started here, and this script. Everything the application
 writes to disk goes to a fresh directory, removed at the end.
 """
 import os
+import select
 import shutil
 import signal
 import subprocess
@@ -226,10 +227,16 @@ class Application:
         return process
 
     def start_window_manager(self):
-        def managed():
-            check = subprocess.run(["xprop", "-root", "-notype", "_NET_SUPPORTING_WM_CHECK"],
+        def supporting_window(*where):
+            check = subprocess.run(["xprop"] + list(where) + ["-notype", "_NET_SUPPORTING_WM_CHECK"],
                                    capture_output=True, text=True)
-            return "window id" in check.stdout
+            return check.stdout.split("window id # ")[-1].strip() if "window id # " in check.stdout else None
+
+        def managed():
+            # A window manager that has gone leaves the root's property
+            # behind; the window it names, its own, goes with it.
+            window = supporting_window("-root")
+            return window is not None and supporting_window("-id", window) == window
         # An X server resets when its last client leaves, and drops the
         # connections that come meanwhile: a window manager that comes just
         # as the check above leaves cannot open the display, and is started
@@ -250,8 +257,8 @@ class Application:
     def start_toolkit(self, environment):
         script, *arguments = TOOLKIT_SCRIPTS[self.kind]
         self.window = self.spawn(["/usr/bin/python3", os.path.join(HERE, script)] + arguments, environment, pipes=True)
-        if self.window.stdout.readline().strip() != "ready":
-            return "the window did not start"
+        if self.read_window_line(START_TIMEOUT_S) != "ready":
+            return "the window never became active"
         if not wait_for(lambda: active_window() is not None, START_TIMEOUT_S):
             return "the window never showed as active on the accessibility bus"
         return None
@@ -306,6 +313,11 @@ class Application:
         Atspi = atspi()
         return focused_role_in_active({Atspi.Role.PARAGRAPH}, {Atspi.Role.FRAME})
 
+    def read_window_line(self, timeout_s):
+        """The window's next line, or None after timeout_s."""
+        ready, _, _ = select.select([self.window.stdout], [], [], timeout_s)
+        return self.window.stdout.readline().strip() if ready else None
+
     def keys(self, *keys):
         subprocess.run(["xdotool", "key"] + list(keys), check=False)
 
@@ -313,7 +325,7 @@ class Application:
         if self.window is not None:
             self.window.stdin.write("focus %s\n" % name)
             self.window.stdin.flush()
-            reply = self.window.stdout.readline().strip()
+            reply = self.read_window_line(FOCUS_TIMEOUT_S)
             return None if reply == "focused " + name else "the window said %r" % reply
         if self.kind in ("chromium", "firefox"):
             return self.focus_on_page(name)
