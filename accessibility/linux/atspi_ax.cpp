@@ -272,33 +272,48 @@ AtspiAccessible* innermostFocusable(AtspiAccessible* outer, AtspiStateSet* outer
   }
 }
 
+// One level of the walk below: a parent and the next of its children to visit.
+struct WalkLevel {
+  AtspiAccessible* parent;  // referenced while on the walk
+  gint next;
+  gint count;
+};
+
+// The element's answer if it is FOCUSED; otherwise its children join the
+// walk, unless it manages its descendants (those can be huge or endless).
+AtspiAccessible* visit(AtspiAccessible* node, std::vector<WalkLevel>& levels) {
+  AtspiStateSet* states = statesOf(node);
+  if (states == nullptr) return nullptr;
+  if (atspi_state_set_contains(states, ATSPI_STATE_FOCUSED)) {
+    return innermostFocusable(ATSPI_ACCESSIBLE(g_object_ref(node)), states);
+  }
+  const bool descend = !atspi_state_set_contains(states, ATSPI_STATE_MANAGES_DESCENDANTS);
+  g_object_unref(states);
+  const gint count = descend ? childCount(node) : 0;
+  if (count > 0) levels.push_back({ATSPI_ACCESSIBLE(g_object_ref(node)), 0, count});
+  return nullptr;
+}
+
 // For toolkits without the Collection interface (Qt, GTK 4): depth-first,
 // every child (a cap on children once missed the entry in a large window),
-// but not into subtrees that manage their descendants, which can be huge or
-// endless.
+// each fetched only when its turn comes, since every fetch is a round trip
+// and the search stops at the first FOCUSED element.
 AtspiAccessible* focusedByWalk(AtspiAccessible* window) {
-  std::vector<AtspiAccessible*> pending{ATSPI_ACCESSIBLE(g_object_ref(window))};
-  AtspiAccessible* found = nullptr;
-  while (!pending.empty()) {
-    AtspiAccessible* node = pending.back();
-    pending.pop_back();
-    AtspiStateSet* states = found == nullptr ? statesOf(node) : nullptr;
-    if (states != nullptr && atspi_state_set_contains(states, ATSPI_STATE_FOCUSED)) {
-      found = innermostFocusable(ATSPI_ACCESSIBLE(g_object_ref(node)), states);
-      states = nullptr;
-    } else if (states != nullptr && !atspi_state_set_contains(states, ATSPI_STATE_MANAGES_DESCENDANTS)) {
-      const gint count = childCount(node);
-      std::vector<AtspiAccessible*> children;
-      for (gint i = 0; i < count; ++i) {
-        AtspiAccessible* child = childAt(node, i);
-        if (child != nullptr) children.push_back(child);
-      }
-      // Pushed last to first, so the first child is visited first.
-      pending.insert(pending.end(), children.rbegin(), children.rend());
+  std::vector<WalkLevel> levels;
+  AtspiAccessible* found = visit(window, levels);
+  while (found == nullptr && !levels.empty() && !queryFailed) {
+    WalkLevel& level = levels.back();
+    if (level.next == level.count) {
+      g_object_unref(level.parent);
+      levels.pop_back();
+      continue;
     }
-    if (states != nullptr) g_object_unref(states);
-    g_object_unref(node);
+    AtspiAccessible* child = childAt(level.parent, level.next++);
+    if (child == nullptr) continue;
+    found = visit(child, levels);
+    g_object_unref(child);
   }
+  for (WalkLevel& level : levels) g_object_unref(level.parent);
   return found;
 }
 
