@@ -41,15 +41,29 @@ def innermost_focusable(outer):
 
 
 def focused_by_walk(window):
-    pending = [window]
-    while pending:
-        node = pending.pop()
+    # Each child fetched only when its turn comes, as the helper does.
+    levels = []  # [parent, index of the next child, child count]
+
+    def visit(node):
         states = node.getState()
         if states.contains(pyatspi.STATE_FOCUSED):
             return innermost_focusable(node)
-        if not states.contains(pyatspi.STATE_MANAGES_DESCENDANTS):
-            pending.extend(reversed([child for child in node if child is not None]))
-    return None
+        count = 0 if states.contains(pyatspi.STATE_MANAGES_DESCENDANTS) else node.childCount
+        if count > 0:
+            levels.append([node, 0, count])
+        return None
+
+    found = visit(window)
+    while found is None and levels:
+        level = levels[-1]
+        if level[1] == level[2]:
+            levels.pop()
+            continue
+        child = level[0].getChildAtIndex(level[1])
+        level[1] += 1
+        if child is not None:
+            found = visit(child)
+    return found
 
 
 def focused_in_window(window):
