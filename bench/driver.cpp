@@ -290,6 +290,30 @@ Answer askFocus(Child& child) {
   return {toMs(reply->arrivalNs - asked), reply->text};
 }
 
+// After three warm-up queries each, asks both in turn, keeping every time
+// and counting every answer against the expected one.
+void compareFocus(Running& helper, Running& peer, const std::string& figure, const std::string& expected,
+                  int queries, Samples& samples) {
+  for (int warm = 0; warm < 3; ++warm) {
+    askFocus(*helper.child);
+    askFocus(*peer.child);
+  }
+  std::map<std::string, std::map<std::string, int>> answers;
+  for (int query = 0; query < queries; ++query) {
+    for (Running* running : {&helper, &peer}) {
+      const Answer answer = askFocus(*running->child);
+      if (answer.ms < 0) throw std::runtime_error(running->subject.name + " gave no focus answer for " + figure);
+      samples.add(figure, running->subject.name, answer.ms);
+      ++answers[running->subject.name][answer.text];
+    }
+  }
+  for (const auto& [who, counts] : answers) {
+    std::string text = "expected=" + expected;
+    for (const auto& [answer, count] : counts) text += " " + answer + "=" + std::to_string(count);
+    samples.note(figure, who, text);
+  }
+}
+
 void measureFocus(const Options& options, Samples& samples) {
   std::printf("check-focus: %d queries each, helper and pyatspi, in four windows\n", options.queries);
   std::fflush(stdout);
@@ -306,29 +330,12 @@ void measureFocus(const Options& options, Samples& samples) {
       Running peer = launch(pyatspiPeer(options));
 
       // The window registers with the accessibility bus on its own time:
-      // wait until the peer sees it, then warm both up alike.
+      // wait until the peer sees it.
       const std::int64_t deadline = monotonicNs() + 20'000 * kMs;
       while (askFocus(*peer.child).text != expected && monotonicNs() < deadline) {
         pumpUntil({}, monotonicNs() + 100 * kMs);
       }
-      for (int warm = 0; warm < 3; ++warm) {
-        askFocus(*helper.child);
-        askFocus(*peer.child);
-      }
-      std::map<std::string, std::map<std::string, int>> answers;
-      for (int query = 0; query < options.queries; ++query) {
-        for (Running* running : {&helper, &peer}) {
-          const Answer answer = askFocus(*running->child);
-          if (answer.ms < 0) throw std::runtime_error(running->subject.name + " gave no focus answer");
-          samples.add(figure, running->subject.name, answer.ms);
-          ++answers[running->subject.name][answer.text];
-        }
-      }
-      for (const auto& [who, counts] : answers) {
-        std::string text = "expected=" + expected;
-        for (const auto& [answer, count] : counts) text += " " + answer + "=" + std::to_string(count);
-        samples.note(figure, who, text);
-      }
+      compareFocus(helper, peer, figure, expected, options.queries, samples);
       peer.child->stop();
       helper.child->stop();
       shown.child->stop();
@@ -382,24 +389,7 @@ void measureApplications(const Options& options, Samples& samples) {
         samples.note(figure, "all", moved ? moved->text : "the focus did not move");
         continue;
       }
-      for (int warm = 0; warm < 3; ++warm) {
-        askFocus(*helper.child);
-        askFocus(*peer.child);
-      }
-      std::map<std::string, std::map<std::string, int>> answers;
-      for (int query = 0; query < options.queries; ++query) {
-        for (Running* running : {&helper, &peer}) {
-          const Answer answer = askFocus(*running->child);
-          if (answer.ms < 0) throw std::runtime_error(running->subject.name + " gave no focus answer in " + kind);
-          samples.add(figure, running->subject.name, answer.ms);
-          ++answers[running->subject.name][answer.text];
-        }
-      }
-      for (const auto& [who, counts] : answers) {
-        std::string text = "expected=" + std::string(expected);
-        for (const auto& [answer, count] : counts) text += " " + answer + "=" + std::to_string(count);
-        samples.note(figure, who, text);
-      }
+      compareFocus(helper, peer, figure, expected, options.queries, samples);
     }
     peer.child->stop();
     helper.child->stop();
