@@ -5,7 +5,9 @@
 # make bench: install what the benchmark needs, measure the release helper against its
 #             peers on a private Xvfb display, write bench/results.md and bench/latency-cdf.png.
 #             make bench BENCH_ARGS="--phases apps" measures only the real applications.
-.PHONY: run test demo deps build bench clean fuzz fuzz-build
+# make bench-evdev: measure the release helper's event devices' monitor against a bare C
+#             reader in the tests' virtual machine, write bench/evdev-results.md.
+.PHONY: run test demo deps build bench bench-evdev clean fuzz fuzz-build
 
 JOBS ?= $(shell nproc)
 CMAKE_GEN := -G Ninja
@@ -56,6 +58,12 @@ bench: build
 	cmake -S . -B build/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DORTEL_BENCH=ON >/dev/null
 	cmake --build build/bench -j $(JOBS) --target ortel-bench
 	bash bench/run.sh build/release/ortel-helper build/bench/bench/ortel-bench $(BENCH_ARGS)
+
+# Needs only what make test installs: the virtual machine and the driver.
+bench-evdev: deps build
+	cmake -S . -B build/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DORTEL_BENCH=ON >/dev/null
+	cmake --build build/bench -j $(JOBS) --target ortel-bench-evdev ortel-bare-evdev-reader ortel-glib-evdev-reader
+	bash bench/run_evdev.sh build/release/ortel-helper build/bench/bench $(BENCH_ARGS)
 
 clean:
 	rm -rf build

@@ -20,6 +20,11 @@ AxRef axCreateTrueOptions(AxRef key);
 // entry is true, an untrusted process also asks the user; nullptr only asks.
 bool axIsProcessTrusted(AxRef options);
 
+// Runs query, one focus query from start to answer, and returns its answer.
+// The macOS backend gives it an autorelease pool of its own: the reader's
+// thread never returns to anything that would drain one. The others just run it.
+bool axRunQuery(bool (*query)());
+
 // The element that stands for the whole system.
 AxRef axCreateSystemWide();
 // Copies the attribute's value into *value (nullptr when there is none).

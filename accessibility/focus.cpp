@@ -57,9 +57,7 @@ bool isEditable(AxRef element) {
          describesItselfAsEditable(element);
 }
 
-}  // namespace
-
-std::string_view checkFocus() {
+bool focusIsEditable() {
   AxRef systemWide = axCreateSystemWide();
   AxRef focused = nullptr;
   const bool answered = axCopyAttributeValue(systemWide, "AXFocusedUIElement", &focused);
@@ -67,5 +65,9 @@ std::string_view checkFocus() {
   if (answered && focused != nullptr) editable = isEditable(focused);
   if (focused != nullptr) axRelease(focused);
   if (systemWide != nullptr) axRelease(systemWide);
-  return editable ? focusEditable : focusNone;
+  return editable;
 }
+
+}  // namespace
+
+std::string_view checkFocus() { return axRunQuery(focusIsEditable) ? focusEditable : focusNone; }

@@ -25,7 +25,7 @@ done
 [[ -s $work_dir/display ]] || { echo "Xvfb did not start:" >&2; cat "$work_dir/xvfb.log" >&2; exit 1; }
 export DISPLAY=":$(head -n1 "$work_dir/display")"
 export XDG_RUNTIME_DIR=$runtime_dir
-unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS NO_AT_BRIDGE
+unset WAYLAND_DISPLAY XDG_SESSION_TYPE DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS NO_AT_BRIDGE
 
 # The children's standard error (GTK and bus chatter) goes to the log.
 if ! dbus-run-session -- "$driver" --helper "$helper" --scripts "$bench_dir" --samples "$samples" \

@@ -1,9 +1,10 @@
-# The Linux backends: GLib's main loop for the platform services, X11 for the
-# key monitor and trust, AT-SPI for the focus queries.
+# The Linux backends: GLib's main loop for the platform services, X11 or the
+# kernel's event devices (on Wayland) for the key monitor and trust, AT-SPI
+# for the focus queries.
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0 gmodule-2.0)
+pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0)
 pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11 xi)
-pkg_check_modules(ATSPI REQUIRED IMPORTED_TARGET atspi-2 gobject-2.0)
+pkg_check_modules(ATSPI REQUIRED IMPORTED_TARGET atspi-2 gobject-2.0 dbus-1)
 
 # Text services on their own, so that the tests' accessibility double
 # lower-cases with the same library as the helper.
@@ -12,19 +13,32 @@ target_include_directories(ortel_platform_text PUBLIC ${CMAKE_CURRENT_SOURCE_DIR
 target_link_libraries(ortel_platform_text PUBLIC PkgConfig::GLIB)
 ortel_warnings(ortel_platform_text)
 
+# The event devices' key state apart from their ioctls, so that its tests
+# can answer those from a table instead (platform/linux/evdev_device.h).
+add_library(ortel_evdev_keys STATIC platform/linux/evdev_keys.cpp)
+add_library(ortel_evdev_device STATIC platform/linux/evdev_device.cpp)
+foreach(target ortel_evdev_keys ortel_evdev_device)
+  target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  ortel_warnings(${target})
+endforeach()
+
 add_library(ortel_platform STATIC
   platform/linux/glib_platform.cpp
+  platform/linux/key_backend.cpp
   platform/linux/x11_monitor.cpp
-  accessibility/linux/x11_trust.cpp
-  accessibility/linux/atspi_loader.cpp)
+  platform/linux/evdev_monitor.cpp
+  accessibility/linux/ax_query.cpp
+  accessibility/linux/atspi_client.cpp)
 target_include_directories(ortel_platform PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(ortel_platform PUBLIC ortel_platform_text PkgConfig::GLIB PkgConfig::X11)
+target_link_libraries(ortel_platform PUBLIC ortel_platform_text ortel_evdev_keys ortel_evdev_device
+                                             PkgConfig::GLIB PkgConfig::X11)
 ortel_warnings(ortel_platform)
 
-# The focus queries, loaded beside the executable at the first query: see
-# accessibility/linux/atspi_ax.cpp for why.
-add_library(ortel_atspi MODULE accessibility/linux/atspi_ax.cpp)
-set_target_properties(ortel_atspi PROPERTIES PREFIX "" OUTPUT_NAME ortel-atspi)
+# The helper's accessibility process, which the helper starts from beside
+# its own executable at the first focus query: see
+# accessibility/linux/atspi_client.cpp for why AT-SPI runs there.
+add_executable(ortel_atspi accessibility/linux/atspi_main.cpp accessibility/linux/atspi_ax.cpp)
+set_target_properties(ortel_atspi PROPERTIES OUTPUT_NAME ortel-atspi)
 target_include_directories(ortel_atspi PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(ortel_atspi PRIVATE PkgConfig::ATSPI PkgConfig::GLIB)
 ortel_warnings(ortel_atspi)
@@ -34,4 +48,5 @@ add_dependencies(ortel-helper ortel_atspi)
 # at every start. Sanitized builds keep the shared one their runtimes expect.
 if(NOT ORTEL_SANITIZE)
   target_link_options(ortel-helper PRIVATE -static-libstdc++ -static-libgcc)
+  target_link_options(ortel_atspi PRIVATE -static-libstdc++ -static-libgcc)
 endif()

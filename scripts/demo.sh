@@ -61,6 +61,8 @@ focus() {
 pause 1  # the window registers with the accessibility bus in its own time
 
 say "Starting the helper; its lines are marked 'helper |'."
+# The demo's X server, also when make demo runs in a Wayland session.
+unset WAYLAND_DISPLAY XDG_SESSION_TYPE
 "$helper" <"$work/helper.in" 2>&1 | sed -u 's/^/    helper | /' &
 exec 6>"$work/helper.in"
 pause 1

@@ -12,6 +12,10 @@ build_packages=(g++ cmake ninja-build make pkg-config libglib2.0-dev libx11-dev 
 # most desktops, is what would let libdbus autolaunch a bus of its own: the
 # tests check that the helper never does.
 test_packages=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb dbus-daemon dbus-x11 at-spi2-core python3-gi gir1.2-gtk-3.0 libxtst-dev)
+# The event devices' tests boot Debian's kernel (fetched by tests/vm/run.sh
+# with apt-get download, never installed) under QEMU, with a busybox that
+# needs no libraries as the guest's shell; xz unpacks the kernel.
+test_packages+=(qemu-system-x86 busybox-static xz-utils)
 # The benchmark (bench/, make bench): a private X server and session bus, the
 # XTest driver, the peers it compares against (xinput, pyatspi, and the npm
 # package uiohook-napi, whose prebuilt binary needs libXrandr and libXt), the

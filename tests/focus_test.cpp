@@ -39,6 +39,9 @@ TEST_P(FocusClassifier, ClassifiesTheFocusedElementAndReleasesEverything) {
     EXPECT_EQ(fakeAxQueries(), focusCase.queries);
   }
   EXPECT_EQ(fakeLiveReferences(), 0);
+  // All of it inside one query, and so on macOS inside one autorelease pool.
+  EXPECT_EQ(fakeQueriesRun(), 1);
+  EXPECT_EQ(fakeElementCallsOutsideQuery(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(

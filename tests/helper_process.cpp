@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,23 +14,20 @@
 #include <string_view>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 extern char** environ;
 
 namespace {
 
+constexpr int serverStartTimeoutMs = 15000;
+
 bool isDesktopVariable(const char* entry) {
-  for (const char* prefix : {"DISPLAY=", "WAYLAND_DISPLAY=", "DBUS_SESSION_BUS_ADDRESS=", "AT_SPI_BUS_ADDRESS="}) {
+  for (const char* prefix :
+       {"DISPLAY=", "WAYLAND_DISPLAY=", "XDG_SESSION_TYPE=", "DBUS_SESSION_BUS_ADDRESS=", "AT_SPI_BUS_ADDRESS="}) {
     if (std::strncmp(entry, prefix, std::strlen(prefix)) == 0) return true;
   }
   return false;
-}
-
-// ORTEL_PLAIN_HELPER names a helper built without sanitizers, so that its
-// memory figures are the real ones.
-const char* helperPath() {
-  const char* plain = std::getenv("ORTEL_PLAIN_HELPER");
-  return plain != nullptr && *plain != '\0' ? plain : ORTEL_HELPER_PATH;
 }
 
 std::int64_t nowMs() {
@@ -57,7 +55,19 @@ void splitLines(std::string& pending, std::vector<std::string>& lines) {
   pending.erase(0, start);
 }
 
+bool exists(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0;
+}
+
 }  // namespace
+
+// ORTEL_PLAIN_HELPER names a helper built without sanitizers, so that its
+// memory figures are the real ones.
+const char* helperPath() {
+  const char* plain = std::getenv("ORTEL_PLAIN_HELPER");
+  return plain != nullptr && *plain != '\0' ? plain : ORTEL_HELPER_PATH;
+}
 
 std::vector<std::string> childEnvironment(const std::vector<std::string>& extraEnvironment) {
   std::vector<std::string> environment;
@@ -69,7 +79,7 @@ std::vector<std::string> childEnvironment(const std::vector<std::string>& extraE
 }
 
 HelperProcess startChild(const std::string& path, const std::vector<std::string>& arguments,
-                         const std::vector<std::string>& extraEnvironment) {
+                         const std::vector<std::string>& extraEnvironment, int closedDescriptor) {
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return {};
   posix_spawn_file_actions_t actions;
@@ -77,6 +87,7 @@ HelperProcess startChild(const std::string& path, const std::vector<std::string>
   posix_spawn_file_actions_adddup2(&actions, in[0], 0);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  if (closedDescriptor >= 0 && closedDescriptor <= 2) posix_spawn_file_actions_addclose(&actions, closedDescriptor);
   // Only the three pipes, as a parent application passes them: nothing the
   // test runner left open without close-on-exec reaches the child.
   posix_spawn_file_actions_addclosefrom_np(&actions, 3);
@@ -107,8 +118,8 @@ HelperProcess startChild(const std::string& path, const std::vector<std::string>
 }
 
 HelperProcess startHelper(const std::vector<std::string>& arguments,
-                          const std::vector<std::string>& extraEnvironment) {
-  return startChild(helperPath(), arguments, extraEnvironment);
+                          const std::vector<std::string>& extraEnvironment, int closedDescriptor) {
+  return startChild(helperPath(), arguments, extraEnvironment, closedDescriptor);
 }
 
 std::vector<std::string> readLines(HelperProcess& helper, std::size_t count, int timeoutMs) {
@@ -186,4 +197,95 @@ long residentKiB(pid_t pid, const char* field) {
   return -1;
 }
 
+bool endsWithin(const HelperProcess& child, int timeoutMs) {
+  const std::int64_t deadline = nowMs() + timeoutMs;
+  for (;;) {
+    siginfo_t info{};
+    if (waitid(P_PID, static_cast<id_t>(child.pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) return true;
+    if (info.si_pid == child.pid) return true;
+    if (nowMs() >= deadline) return false;
+    usleep(2000);
+  }
+}
+
+std::string descriptorTarget(pid_t pid, int fd) {
+  const std::string link = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd);
+  char target[256];
+  const ssize_t length = readlink(link.c_str(), target, sizeof target);
+  return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
+}
+
 bool helperIsSanitized() { return helperPath() == std::string_view(ORTEL_HELPER_PATH) && ORTEL_HELPER_SANITIZED; }
+
+bool waitForExit(pid_t pid, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < deadline) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) != 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+void endProcess(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  if (!waitForExit(pid, 5000)) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+}
+
+XServer startXServer(int number) {
+  // Xvfb writes the display number to -displayfd once it accepts connections.
+  int ready[2];
+  if (pipe2(ready, O_CLOEXEC) != 0) return {};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, ready[1], 3);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  std::vector<std::string> arguments{"Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "800x600x24"};
+  if (number >= 0) arguments.insert(arguments.begin() + 1, ":" + std::to_string(number));
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> environmentStore = childEnvironment({});
+  std::vector<char*> envp;
+  for (std::string& entry : environmentStore) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+
+  XServer server;
+  if (posix_spawnp(&server.pid, "Xvfb", &actions, nullptr, argv.data(), envp.data()) != 0) server.pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  close(ready[1]);
+  std::string written;
+  pollfd readable{ready[0], POLLIN, 0};
+  while (server.pid > 0 && written.find('\n') == std::string::npos && poll(&readable, 1, serverStartTimeoutMs) > 0) {
+    char buffer[32];
+    const ssize_t got = read(ready[0], buffer, sizeof buffer);
+    if (got <= 0) break;
+    written.append(buffer, static_cast<std::size_t>(got));
+  }
+  close(ready[0]);
+  if (written.find('\n') == std::string::npos) {
+    endProcess(server.pid);
+    return {};
+  }
+  server.number = std::stoi(written);
+  return server;
+}
+
+void stopXServer(XServer& server) {
+  endProcess(server.pid);
+  server = {};
+}
+
+int unusedDisplayNumber() {
+  for (int number = 200 + getpid() % 400;; ++number) {
+    const std::string n = std::to_string(number);
+    if (!exists("/tmp/.X" + n + "-lock") && !exists("/tmp/.X11-unix/X" + n)) return number;
+  }
+}
+
+std::string displayVariable(int number) { return "DISPLAY=:" + std::to_string(number); }

@@ -78,4 +78,56 @@ TEST(Process, StaysQuietWhileIdle) {
   EXPECT_EQ(end.standardError, "");
 }
 
+// A parent may start the helper with one of its standard descriptors closed.
+// Whatever the helper opens first (on a desktop, its X connection) must not
+// take that number: lines would go into the X connection, and input be read
+// from it.
+class ClosedStandardDescriptor : public testing::Test {
+ protected:
+  void SetUp() override {
+    server = startXServer();
+    ASSERT_GT(server.pid, 0) << "Xvfb did not start";
+  }
+  void TearDown() override { stopXServer(server); }
+
+  HelperProcess start(int closedDescriptor) {
+    return startHelper({}, {displayVariable(server.number)}, closedDescriptor);
+  }
+
+  const Lines openingOnDesktop = {"ready", "debug:watching option", "trusted:true", "debug:monitor-installed"};
+  XServer server;
+};
+
+TEST_F(ClosedStandardDescriptor, InputClosedEndsAtOnceAsAtEndOfInput) {
+  HelperProcess helper = start(0);
+  ASSERT_TRUE(endsWithin(helper, 5000)) << "still running with no input";
+  HelperRun run = finishHelper(helper);
+  EXPECT_EQ(run.lines, openingOnDesktop);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.standardError, "");
+}
+
+TEST_F(ClosedStandardDescriptor, OutputClosedRunsUntilItsInputCloses) {
+  HelperProcess helper = start(1);
+  ASSERT_TRUE(writeAll(helper.input, "check-focus\n"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_FALSE(endsWithin(helper, 0)) << "ended before its input closed";
+  // Its lines go nowhere rather than into another connection.
+  EXPECT_EQ(descriptorTarget(helper.pid, 1), "/dev/null");
+  HelperRun run = finishHelper(helper);
+  EXPECT_EQ(run.rawOutput, "");
+  EXPECT_EQ(run.exitStatus, 0) << run.standardError;
+  EXPECT_EQ(run.standardError, "");
+}
+
+TEST_F(ClosedStandardDescriptor, ErrorClosedChangesNothing) {
+  HelperProcess helper = start(2);
+  EXPECT_EQ(readLines(helper, 4), openingOnDesktop);
+  ASSERT_TRUE(writeAll(helper.input, "check-focus\n"));
+  EXPECT_EQ(readLines(helper, 1), Lines{"focus:none"});
+  HelperRun run = finishHelper(helper);
+  EXPECT_EQ(run.lines, Lines{});
+  EXPECT_EQ(run.exitStatus, 0);
+}
+
 }  // namespace

@@ -1,45 +1,68 @@
 // The focus queries on AT-SPI, answered as macOS would answer them for the
-// equivalent widget (docs/linux-backends.md has the table). Built as a module
-// of its own that the helper loads at its first focus query: libatspi and
-// libdbus with what they pull in cost more at every start than all the rest
-// of the helper, and a parent that never asks for focus never needs them.
+// equivalent widget (docs/linux-backends.md has the table). They run in
+// ortel-atspi, the helper's accessibility process (atspi_main.cpp), never in
+// the helper itself: libatspi cannot start a second time in one process, so
+// a lost bus is only recovered by a new process, and a call it makes without
+// a timeout can only be cut short by ending the process that made it.
 //
-// Reader thread only. libatspi is not thread-safe: it ties its buses to
-// GLib's global default context and dispatches on whichever thread makes a
-// blocking call, so the main thread runs its loop on a context of its own
-// and this thread is the only one that ever touches libatspi.
+// One thread. libatspi ties its buses to GLib's global default context; the
+// process's main loop runs that context between requests, so whatever the
+// bus sends is read as it comes instead of piling up.
 //
 // An AxRef here is one of three things: the system-wide marker, an
 // AtspiAccessible, or a plain GObject that carries a string value. All but
 // the marker are released with g_object_unref.
 #include <atspi/atspi.h>
+#include <dbus/dbus.h>
 #include <glib-object.h>
 
 #include <array>
 #include <cstring>
 #include <initializer_list>
+#include <map>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
-#include "accessibility/linux/atspi_module.h"
+#include "accessibility/linux/atspi_queries.h"
 
 namespace {
 
-// What one query may cost in total when an application does not answer
-// (stopped, hung): no single call waits longer than a call timeout, an
-// application that failed once is not asked again, and nothing is asked
-// once the query's budget is spent.
+// No single call waits longer than a call timeout, an application that
+// failed is not asked again within the query, and nothing is asked past the
+// query's deadline, which the helper sets.
 constexpr gint callTimeoutMs = 400;
-constexpr gint64 queryBudgetUs = 1'000'000;
+
+// An application that let a call time out is passed over until it answers
+// the ping sent to it then (a stopped application does once it runs again;
+// one that has gone away is answered for by its bus), and in any case
+// retried after this long, one such application per query.
+constexpr gint64 retryUnansweringUs = 30'000'000;
+// Stale entries are those of applications that went away unanswered; the
+// oldest make room.
+constexpr std::size_t maxUnanswering = 64;
 
 char systemWideMarker;
 AxObject* const systemWideElement = reinterpret_cast<AxObject*>(&systemWideMarker);
 
 bool atspiTried = false;
 bool atspiReady = false;
+DBusConnection* accessibilityBus = nullptr;  // libatspi's, once started
 gint64 queryDeadlineUs = 0;
-bool queryFailed = false;  // an application failed to answer during this query
+bool queryFailed = false;    // an application failed to answer during this query
+bool callTimedOut = false;   // ... and it was a call that ran out its time
+gint64 callStartedUs = 0;    // the last call's start and the time it had
+gint64 callAllowedUs = 0;
+bool retriedThisQuery = false;
+
+// Bus name -> when the application last let a call time out.
+std::map<std::string, gint64> unanswering;
+
+// libatspi keeps an object for every application it has met, for the life
+// of the process, with more of it while it is not told the application has
+// gone. Counted here so that the process can end before that adds up.
+std::unordered_set<AtspiApplication*> applicationsMet;
 
 // Every call below is a round trip to the application, and a query is bound
 // by how many it makes. The classifier asks for the role twice and the state
@@ -63,7 +86,8 @@ GQuark stringQuark() { return g_quark_from_static_string("ortel-string-value"); 
 
 // Initialised on the first query. Without a session bus or an accessibility
 // bus atspi_init fails and leaves its bus NULL; any call after that would
-// make libdbus abort the process, so a failed start is final.
+// make libdbus abort the process, so a failed start is final for this
+// process (the helper starts another later).
 //
 // Without a session bus to find, libdbus would "autolaunch" one through X11:
 // a daemon that outlives the helper and files in the user's home. A session
@@ -80,10 +104,34 @@ bool sessionBusExists() {
   return exists;
 }
 
+// atspi_init asks the bus for every application's state, property and
+// children changes, which busy applications send by the thousand a second
+// whether anyone listens or not; libatspi wants them only for a cache it
+// keeps while running its own event loop, which the helper never does. Left
+// in place, the bus queues them for this process, and the bus grows while
+// nobody reads. Only NameOwnerChanged stays: it is rare, and it lets
+// libatspi release an application that has gone.
+constexpr std::array<const char*, 5> unwantedSignals = {
+    "type='signal',interface='org.a11y.atspi.Cache',member='AddAccessible'",
+    "type='signal',interface='org.a11y.atspi.Cache',member='RemoveAccessible'",
+    "type='signal',interface='org.a11y.atspi.Event.Object',member='ChildrenChanged'",
+    "type='signal',interface='org.a11y.atspi.Event.Object',member='PropertyChange'",
+    "type='signal',interface='org.a11y.atspi.Event.Object',member='StateChanged'",
+};
+
 bool atspiUsable() {
   if (!atspiTried) {
     atspiTried = true;
+    // Before the first call: libatspi gives an application it has just met
+    // 15 s per call otherwise.
+    atspi_set_timeout(callTimeoutMs, callTimeoutMs);
     atspiReady = sessionBusExists() && atspi_init() == 0;
+    if (atspiReady) {
+      accessibilityBus = dbus_connection_ref(atspi_get_a11y_bus());
+      // No reply is awaited: the bus applies these in order after the rules atspi_init added.
+      for (const char* rule : unwantedSignals) dbus_bus_remove_match(accessibilityBus, rule, nullptr);
+      dbus_connection_flush(accessibilityBus);
+    }
   }
   return atspiReady;
 }
@@ -92,20 +140,32 @@ bool atspiUsable() {
 // budget; false when there is nothing left to ask with.
 bool mayCall() {
   if (queryFailed) return false;
-  const gint64 leftMs = (queryDeadlineUs - g_get_monotonic_time()) / 1000;
+  const gint64 nowUs = g_get_monotonic_time();
+  const gint64 leftMs = (queryDeadlineUs - nowUs) / 1000;
   if (leftMs <= 0) return false;
   // The second value is for applications that started lately; without it
   // they would get up to 15 s per call.
   const gint timeoutMs = leftMs < callTimeoutMs ? static_cast<gint>(leftMs) : callTimeoutMs;
   atspi_set_timeout(timeoutMs, timeoutMs);
+  callStartedUs = nowUs;
+  callAllowedUs = gint64{timeoutMs} * 1000;
   return true;
+}
+
+// Marks the query failed for the application being asked. A failure that
+// came when the call's time was (nearly) up is a timeout: the application
+// is stopped or hung, and later queries pass it over. A quick one is an
+// answer, such as an element that has just gone away.
+void noteFailure() {
+  queryFailed = true;
+  if (g_get_monotonic_time() - callStartedUs >= callAllowedUs * 9 / 10) callTimedOut = true;
 }
 
 // Clears a call's error; true when there was one, which marks the query failed.
 bool failed(GError* error) {
   if (error == nullptr) return false;
   g_error_free(error);
-  queryFailed = true;
+  noteFailure();
   return true;
 }
 
@@ -128,7 +188,7 @@ AtspiStateSet* statesOf(AtspiAccessible* element) {
   AtspiStateSet* states = atspi_accessible_get_state_set(element);
   if (states != nullptr && !atspi_state_set_contains(states, ATSPI_STATE_DEFUNCT)) return states;
   if (states != nullptr) g_object_unref(states);
-  queryFailed = true;
+  noteFailure();
   return nullptr;
 }
 
@@ -171,6 +231,7 @@ AtspiAccessible* childAt(AtspiAccessible* parent, gint index) {
     if (child != nullptr) g_object_unref(child);
     return nullptr;
   }
+  if (child == nullptr) noteFailure();
   return child;
 }
 
@@ -178,7 +239,13 @@ gint childCount(AtspiAccessible* parent) {
   if (!mayCall()) return 0;
   GError* error = nullptr;
   const gint count = atspi_accessible_get_child_count(parent, &error);
-  return failed(error) ? 0 : count;
+  if (failed(error)) return 0;
+  // A property read that timed out comes back as -1 with no error.
+  if (count < 0) {
+    noteFailure();
+    return 0;
+  }
+  return count;
 }
 
 // The first element of the window, in document order, that holds every one
@@ -332,6 +399,59 @@ void rememberWindow(AtspiAccessible* window) {
   lastWindow = window;
 }
 
+const char* busNameOf(AtspiAccessible* element) {
+  AtspiApplication* application = element->parent.app;
+  return application != nullptr ? application->bus_name : nullptr;
+}
+
+void onPingAnswered(DBusPendingCall*, void* busName) { unanswering.erase(static_cast<const char*>(busName)); }
+
+// Remembers an application that let a call time out, and pings it with no
+// timeout: the answer, whenever it comes, ends the pass-over, and until
+// then it costs nothing.
+void rememberUnanswering(AtspiAccessible* element) {
+  AtspiApplication* application = element->parent.app;
+  if (application == nullptr || application->bus_name == nullptr || application->bus == nullptr) return;
+  if (unanswering.size() >= maxUnanswering && unanswering.count(application->bus_name) == 0) {
+    auto oldest = unanswering.begin();
+    for (auto entry = unanswering.begin(); entry != unanswering.end(); ++entry) {
+      if (entry->second < oldest->second) oldest = entry;
+    }
+    unanswering.erase(oldest);
+  }
+  unanswering[application->bus_name] = g_get_monotonic_time();
+  DBusMessage* ping = dbus_message_new_method_call(application->bus_name, "/", DBUS_INTERFACE_PEER, "Ping");
+  if (ping == nullptr) return;
+  DBusPendingCall* pending = nullptr;
+  if (dbus_connection_send_with_reply(application->bus, ping, &pending, DBUS_TIMEOUT_INFINITE) &&
+      pending != nullptr) {
+    dbus_pending_call_set_notify(pending, onPingAnswered, g_strdup(application->bus_name), g_free);
+    dbus_pending_call_unref(pending);  // the connection keeps it until the answer
+  }
+  dbus_message_unref(ping);
+}
+
+// Whether this query passes the element's application over: it let a call
+// time out lately and has not answered since. Once its time is up it is
+// tried again, but only one such application per query, so that a query
+// spends at most one call's timeout on applications that may still not
+// answer.
+bool passedOver(AtspiAccessible* element) {
+  const char* busName = busNameOf(element);
+  if (busName == nullptr) return false;
+  const auto entry = unanswering.find(busName);
+  if (entry == unanswering.end()) return false;
+  if (retriedThisQuery || g_get_monotonic_time() - entry->second < retryUnansweringUs) return true;
+  retriedThisQuery = true;
+  return false;
+}
+
+// After asking the element's application: remembered if it let a call time out.
+void settleApplication(AtspiAccessible* element) {
+  if (callTimedOut) rememberUnanswering(element);
+  callTimedOut = false;
+}
+
 AtspiAccessible* focusedInApplication(AtspiAccessible* application) {
   AtspiAccessible* found = nullptr;
   const gint windows = childCount(application);
@@ -349,12 +469,15 @@ AtspiAccessible* focusedInApplication(AtspiAccessible* application) {
 // The focused element of the last query's window while it is still ACTIVE;
 // nullptr sends the query on to the full search. An application that did
 // not answer here is the one passed over there.
-AtspiAccessible* focusedInLastWindow(AtspiApplication** unanswering) {
+AtspiAccessible* focusedInLastWindow(AtspiApplication** unanswered) {
   if (lastWindow == nullptr) return nullptr;
-  bool answered = false;
   AtspiAccessible* found = nullptr;
-  if (hasState(lastWindow, ATSPI_STATE_ACTIVE, &answered)) found = focusedInWindow(lastWindow);
-  if (queryFailed) *unanswering = lastWindow->parent.app;
+  if (!passedOver(lastWindow)) {
+    bool answered = false;
+    if (hasState(lastWindow, ATSPI_STATE_ACTIVE, &answered)) found = focusedInWindow(lastWindow);
+    if (queryFailed) *unanswered = lastWindow->parent.app;
+    settleApplication(lastWindow);
+  }
   if (found == nullptr) rememberWindow(nullptr);
   return found;
 }
@@ -362,8 +485,10 @@ AtspiAccessible* focusedInLastWindow(AtspiApplication** unanswering) {
 // The focused element of the active window, searching the desktop's
 // applications in turn; one that does not answer is passed over.
 AtspiAccessible* findFocused() {
-  AtspiApplication* unanswering = nullptr;
-  AtspiAccessible* found = focusedInLastWindow(&unanswering);
+  retriedThisQuery = false;
+  callTimedOut = false;
+  AtspiApplication* unanswered = nullptr;
+  AtspiAccessible* found = focusedInLastWindow(&unanswered);
   if (found != nullptr) {
     queryFailed = false;
     return found;
@@ -371,13 +496,21 @@ AtspiAccessible* findFocused() {
   AtspiAccessible* desktop = atspi_get_desktop(0);
   if (desktop == nullptr) return nullptr;
   queryFailed = false;
-  const gint applications = childCount(desktop);
+  // The desktop is the registry's, which is passed over as an application is.
+  gint applications = 0;
+  if (!passedOver(desktop)) applications = childCount(desktop);
+  settleApplication(desktop);
   for (gint i = 0; i < applications && found == nullptr; ++i) {
     // A failure belongs to the application that caused it.
     queryFailed = false;
     AtspiAccessible* application = childAt(desktop, i);
+    callTimedOut = false;
     if (application == nullptr) continue;
-    if (application->parent.app != unanswering) found = focusedInApplication(application);
+    applicationsMet.insert(application->parent.app);
+    if (application->parent.app != unanswered && !passedOver(application)) {
+      found = focusedInApplication(application);
+      settleApplication(application);
+    }
     g_object_unref(application);
   }
   g_object_unref(desktop);
@@ -543,22 +676,22 @@ bool copyRoleDescription(AtspiAccessible* element, AxRef* value) {
   return true;
 }
 
-// Hands back D-Bus messages that arrived since the last query (signals the
-// accessibility bus sends us) so they do not pile up between queries.
-void drainDefaultContext() {
-  for (int i = 0; i < 64 && g_main_context_iteration(nullptr, FALSE); ++i) {
-  }
-}
-
 }  // namespace
 
-// A query starts here: its budget runs from now.
+// A query starts here.
 AxRef ortel_atspi_create_system_wide() {
-  queryDeadlineUs = g_get_monotonic_time() + queryBudgetUs;
   queryFailed = false;
   forgetDescribed();
   return systemWideElement;
 }
+
+void ortel_atspi_set_deadline(gint64 deadlineUs) { queryDeadlineUs = deadlineUs; }
+
+bool ortel_atspi_bus_lost() { return accessibilityBus != nullptr && !dbus_connection_get_is_connected(accessibilityBus); }
+
+bool ortel_atspi_start_failed() { return atspiTried && !atspiReady; }
+
+std::size_t ortel_atspi_applications_met() { return applicationsMet.size(); }
 
 bool ortel_atspi_copy_attribute_value(AxRef element, const char* attribute, AxRef* value) {
   *value = nullptr;
@@ -595,7 +728,6 @@ void ortel_atspi_release(AxRef ref) {
   if (ref == nullptr) return;
   if (ref == systemWideElement) {
     forgetDescribed();
-    if (atspiReady) drainDefaultContext();
     return;
   }
   g_object_unref(reinterpret_cast<GObject*>(ref));

@@ -38,7 +38,17 @@ bool axIsProcessTrusted(AxRef options) {
   return AXIsProcessTrustedWithOptions(dictionary);
 }
 
-AxRef axCreateSystemWide() { return asAx(AXUIElementCreateSystemWide()); }
+// A focused application that does not answer would otherwise hold each
+// call for the default messaging timeout, about 6 s, and every query queued
+// behind it. Set on the system-wide element, the timeout is the process's
+// own for every element; setting it again with each query costs no message.
+constexpr float messagingTimeoutSeconds = 1.0f;
+
+AxRef axCreateSystemWide() {
+  AXUIElementRef systemWide = AXUIElementCreateSystemWide();
+  if (systemWide != nullptr) AXUIElementSetMessagingTimeout(systemWide, messagingTimeoutSeconds);
+  return asAx(systemWide);
+}
 
 bool axCopyAttributeValue(AxRef element, const char* attribute, AxRef* value) {
   *value = nullptr;

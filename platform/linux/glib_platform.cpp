@@ -1,8 +1,8 @@
 // Platform services on GLib. The main thread runs its loop on a context of
-// its own: libatspi binds itself to GLib's global default context and
-// dispatches on whichever thread calls it, and that thread is the command
-// reader. So no main-thread source may ever land on the default context
-// (g_timeout_add, g_idle_add and g_unix_fd_add would put it there).
+// its own, and no main-thread source may ever land on the global default
+// context (g_timeout_add, g_idle_add and g_unix_fd_add would put it there):
+// libraries such as libatspi bind themselves to that one and dispatch on
+// whichever thread calls them. (AT-SPI now runs in a process of its own.)
 #include <glib.h>
 #include <sys/timerfd.h>
 #include <time.h>

@@ -13,7 +13,6 @@
 #include <glib.h>
 
 #include <array>
-#include <bitset>
 
 #include "hotkey/modifier.h"
 #include "hotkey/tracker.h"
@@ -39,7 +38,11 @@ char monitorMarker;
 
 // The modifier flag each keycode's key stands for, 0 for a key that types.
 std::array<ModifierFlags, keycodeCount> keyFlags{};
-std::bitset<keycodeCount> modifierKeysDown;
+// The flag each held modifier key went down as, 0 for a key not held as one.
+// A key keeps it until it comes up, whatever the keymap says meanwhile: its
+// release has to end what its press began, and a key that went down typing
+// must not come up as a modifier.
+std::array<ModifierFlags, keycodeCount> heldKeyFlags{};
 bool capsLocked = false;
 bool capsPressEngaged = false;  // the last Caps Lock press engaged the lock
 
@@ -89,23 +92,28 @@ void readCapsLock() {
   if (XkbGetState(display, XkbUseCoreKbd, &state) == Success) capsLocked = (state.locked_mods & LockMask) != 0;
 }
 
-// Modifier keys already held when listening starts still count.
+// Modifier keys already held when listening starts still count, without
+// being reported: their press was nobody's to hear, so they start no hold.
 void readKeysDown() {
-  modifierKeysDown.reset();
   char keys[keycodeCount / 8] = {};
   XQueryKeymap(display, keys);
-  for (int keycode = 0; keycode < keycodeCount; ++keycode) {
+  for (std::size_t keycode = 0; keycode < keycodeCount; ++keycode) {
     const bool down = (static_cast<unsigned char>(keys[keycode / 8]) >> (keycode % 8) & 1) != 0;
-    if (down && keyFlags[static_cast<std::size_t>(keycode)] != 0) modifierKeysDown.set(static_cast<std::size_t>(keycode));
+    heldKeyFlags[keycode] = down ? keyFlags[keycode] : 0;
   }
+}
+
+bool anyModifierKeyHeld() {
+  for (ModifierFlags flag : heldKeyFlags) {
+    if (flag != 0) return true;
+  }
+  return false;
 }
 
 ModifierFlags currentFlags() {
   ModifierFlags flags = capsLocked ? capsLockFlag : 0;
-  for (std::size_t keycode = 0; keycode < keycodeCount; ++keycode) {
-    // Caps Lock counts by its lock, not by its key being held.
-    if (modifierKeysDown.test(keycode) && keyFlags[keycode] != capsLockFlag) flags |= keyFlags[keycode];
-  }
+  // Caps Lock counts by its lock, not by its key being held.
+  for (ModifierFlags flag : heldKeyFlags) flags |= flag & ~capsLockFlag;
   return flags;
 }
 
@@ -144,12 +152,13 @@ void onRawKey(int eventType, int keycode) {
   if (keycode < 0 || keycode >= keycodeCount) return;
   const auto index = static_cast<std::size_t>(keycode);
   const bool pressed = eventType == XI_RawKeyPress;
-  if (keyFlags[index] == 0) {
+  const ModifierFlags flag = pressed ? keyFlags[index] : heldKeyFlags[index];
+  if (flag == 0) {
     if (pressed) monitorHandler(keyDownEventType, currentFlags());
     return;
   }
-  modifierKeysDown.set(index, pressed);
-  if (keyFlags[index] == capsLockFlag) followCapsLockKey(pressed);
+  heldKeyFlags[index] = pressed ? flag : 0;
+  if (flag == capsLockFlag) followCapsLockKey(pressed);
   monitorHandler(flagsChangedEventType, currentFlags());
 }
 
@@ -158,6 +167,8 @@ void onXkbEvent(const XkbEvent& event) {
     case XkbStateNotify:
       capsLocked = (event.state.locked_mods & LockMask) != 0;
       break;
+    // Only keys pressed from now on go by the new map; held keys come up as
+    // what they went down as (heldKeyFlags).
     case XkbMapNotify:
     case XkbNewKeyboardNotify:
       classifyKeys();
@@ -180,6 +191,11 @@ void onEvent(XEvent& event) {
   }
 }
 
+// Without the connection no release can be heard, so the keys held are let
+// go here as their release would be: one flags-changed event with what is
+// now known, nothing held. Whatever they began ends, and nothing of them is
+// left to begin anything once the connection is back. With nothing held
+// there is nothing to report.
 void closeDisplay() {
   if (displaySource != nullptr) {
     g_source_destroy(displaySource);
@@ -190,8 +206,10 @@ void closeDisplay() {
   XCloseDisplay(display);
   display = nullptr;
   displayLost = false;
-  modifierKeysDown.reset();
+  const bool keysWereHeld = anyModifierKeyHeld();
+  heldKeyFlags.fill(0);
   capsLocked = false;
+  if (keysWereHeld && monitorHandler != nullptr) monitorHandler(flagsChangedEventType, currentFlags());
 }
 
 // A plain watch on the socket is not enough: any round trip (the trust
@@ -284,7 +302,7 @@ bool x11DisplayUsable() {
 // Only reached once trust is true, so with a live connection. Both event
 // types the logic asks for come from the same raw events, so the mask adds
 // nothing here.
-MonitorHandle addGlobalMonitor(std::uint64_t, MonitorHandler handler) {
+MonitorHandle x11AddGlobalMonitor(std::uint64_t, MonitorHandler handler) {
   if (display == nullptr) return nullptr;
   monitorHandler = handler;
   startListening();

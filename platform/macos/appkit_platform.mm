@@ -7,8 +7,22 @@
 
 #include "platform/platform.h"
 
+namespace {
+
+// A windowless accessory that is never frontmost is what App Nap naps: its
+// timers are coalesced, so on an idle machine on battery the 150 ms arm task
+// and the 1.5 s trust poll could fire seconds late. The activity, held for
+// the life of the process, keeps them on time and still lets the machine
+// sleep when idle.
+id<NSObject> timelyActivity = nil;
+
+}  // namespace
+
 void runApplicationLoop() {
   @autoreleasepool {
+    timelyActivity = [[NSProcessInfo processInfo]
+        beginActivityWithOptions:NSActivityUserInitiatedAllowingIdleSystemSleep | NSActivityLatencyCritical
+                          reason:@"Reports holds of the dictation key as they happen"];
     NSApplication* app = [NSApplication sharedApplication];
     // An accessory has no Dock icon and no menu bar; should the system
     // refuse, the helper works the same without it.

@@ -6,7 +6,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,85 +17,7 @@ namespace {
 
 constexpr int startTimeoutMs = 15000;
 
-bool waitForExit(pid_t pid, int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < deadline) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) != 0) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return false;
-}
-
-void endProcess(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  if (!waitForExit(pid, 5000)) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
-}
-
-bool exists(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0;
-}
-
 }  // namespace
-
-XServer startXServer(int number) {
-  // Xvfb writes the display number to -displayfd once it accepts connections.
-  int ready[2];
-  if (pipe2(ready, O_CLOEXEC) != 0) return {};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, ready[1], 3);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  std::vector<std::string> arguments{"Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "800x600x24"};
-  if (number >= 0) arguments.insert(arguments.begin() + 1, ":" + std::to_string(number));
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> environmentStore = childEnvironment({});
-  std::vector<char*> envp;
-  for (std::string& entry : environmentStore) envp.push_back(entry.data());
-  envp.push_back(nullptr);
-
-  XServer server;
-  if (posix_spawnp(&server.pid, "Xvfb", &actions, nullptr, argv.data(), envp.data()) != 0) server.pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  close(ready[1]);
-  std::string written;
-  pollfd readable{ready[0], POLLIN, 0};
-  while (server.pid > 0 && written.find('\n') == std::string::npos && poll(&readable, 1, startTimeoutMs) > 0) {
-    char buffer[32];
-    const ssize_t got = read(ready[0], buffer, sizeof buffer);
-    if (got <= 0) break;
-    written.append(buffer, static_cast<std::size_t>(got));
-  }
-  close(ready[0]);
-  if (written.find('\n') == std::string::npos) {
-    endProcess(server.pid);
-    return {};
-  }
-  server.number = std::stoi(written);
-  return server;
-}
-
-void stopXServer(XServer& server) {
-  endProcess(server.pid);
-  server = {};
-}
-
-int unusedDisplayNumber() {
-  for (int number = 200 + getpid() % 400;; ++number) {
-    const std::string n = std::to_string(number);
-    if (!exists("/tmp/.X" + n + "-lock") && !exists("/tmp/.X11-unix/X" + n)) return number;
-  }
-}
-
-std::string displayVariable(int number) { return "DISPLAY=:" + std::to_string(number); }
 
 BusSession startBusSession(int displayNumber) {
   // The services the bus starts on demand (the accessibility bus and its

@@ -11,20 +11,7 @@
 #include "tests/expected_lines.h"
 #include "tests/helper_process.h"
 
-struct XServer {
-  pid_t pid = -1;
-  int number = -1;
-};
-
-// Starts Xvfb on the given display number, or on the first free one when
-// number is -1, and returns once it accepts connections (pid -1 if it did not).
-XServer startXServer(int number = -1);
-// Ends the server and waits until it is gone.
-void stopXServer(XServer& server);
-// A display number no server uses now, away from the low numbers that
-// servers started with number -1 take, so a parallel test cannot grab it.
-int unusedDisplayNumber();
-std::string displayVariable(int number);  // "DISPLAY=:N"
+// The X server itself (startXServer, stopXServer) is in helper_process.h.
 
 // dbus-run-session around a process that waits for its input to close.
 struct BusSession {

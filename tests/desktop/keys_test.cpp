@@ -61,6 +61,15 @@ const KeyScenario keyScenarios[] = {
     // X11 never sees an Fn key, so a helper watching function never arms.
     {"watching function", "function", {"+Alt_L", "300", "-Alt_L"},
      {flagsLine(option, false, true), flagsLine(0, false, false)}},
+    // A key comes up as what it went down as, whatever the keymap says by
+    // then (Alt_L is keycode 64 on Xvfb, a is 38): the hold ends at its
+    // release, and once the key is a modifier again nothing of it is left
+    // held to spoil or keep up the next hold.
+    {"keymap changed under a held key, and back", "option",
+     {"+#64", "300", "#64=a", "50", "-#64", "50", "#64=Alt_L", "+Alt_R", "300", "-Alt_R"},
+     {flagsLine(option, true, false), "option:down", flagsLine(0, false, false), "option:up",
+      flagsLine(option, true, false), "option:down", flagsLine(0, false, false), "option:up"}},
+    {"typing key made a modifier while held", "option", {"+#38", "50", "#38=Alt_L", "50", "-#38"}, {}},
 };
 
 class KeysOnX11 : public testing::TestWithParam<KeyScenario> {

@@ -9,6 +9,10 @@ its standard input, one per line:
                   button, label) or to nothing; answers "focused NAME"
     activate      takes the X input focus; answers "active" once the window is
     await-inactive  answers "inactive" once another window has the focus
+    busy          from then on changes the button's sensitivity and the label's
+                  text as fast as the main loop allows: each change is an event
+                  GTK sends on the accessibility bus whether or not anyone
+                  listens, as a busy application does; answers "busy"
 
 It ends when its standard input closes.
 """
@@ -70,6 +74,13 @@ def say_once(line):
     return False
 
 
+def change_something(changes=[0]):
+    changes[0] += 1
+    widgets["button"].set_sensitive(changes[0] % 2 == 0)
+    label.set_text("Changed %d times" % changes[0])
+    return True
+
+
 def on_command(_source, _condition):
     line = sys.stdin.readline()
     if not line:
@@ -83,6 +94,9 @@ def on_command(_source, _condition):
     elif words == ["await-inactive"]:
         awaited["active"] = False
         answer_activity()
+    elif words == ["busy"]:
+        GLib.timeout_add(1, change_something)
+        say("busy")
     elif len(words) == 2 and words[0] == "focus":
         name = words[1]
         if name == "nothing":

@@ -18,8 +18,16 @@ std::vector<std::string> trustQueries;
 bool processTrusted = false;
 int optionsCreated = 0;
 int liveReferences = 0;
+int queriesRun = 0;
+bool inQuery = false;
+int elementCallsOutsideQuery = 0;
 // Focus queries may come from a reader thread while a test inspects.
 std::mutex fakeLock;
+
+// Called with the lock held, by every element call.
+void noteElementCall() {
+  if (!inQuery) ++elementCallsOutsideQuery;
+}
 
 AxRef makeObject(FakeAnswer::Kind kind, std::string text, int element, bool isPromptOptions) {
   ++liveReferences;
@@ -49,6 +57,14 @@ int fakeLiveReferences() {
   const std::lock_guard<std::mutex> hold(fakeLock);
   return liveReferences;
 }
+int fakeQueriesRun() {
+  const std::lock_guard<std::mutex> hold(fakeLock);
+  return queriesRun;
+}
+int fakeElementCallsOutsideQuery() {
+  const std::lock_guard<std::mutex> hold(fakeLock);
+  return elementCallsOutsideQuery;
+}
 
 void resetFakeAx() {
   const std::lock_guard<std::mutex> hold(fakeLock);
@@ -58,6 +74,9 @@ void resetFakeAx() {
   processTrusted = false;
   optionsCreated = 0;
   liveReferences = 0;
+  queriesRun = 0;
+  inQuery = false;
+  elementCallsOutsideQuery = 0;
 }
 
 AxRef axCreateString(const char* text) { return makeObject(FakeAnswer::Kind::string, text, 0, false); }
@@ -74,13 +93,27 @@ bool axIsProcessTrusted(AxRef options) {
   return processTrusted;
 }
 
+bool axRunQuery(bool (*query)()) {
+  {
+    const std::lock_guard<std::mutex> hold(fakeLock);
+    ++queriesRun;
+    inQuery = true;
+  }
+  const bool answer = query();
+  const std::lock_guard<std::mutex> hold(fakeLock);
+  inQuery = false;
+  return answer;
+}
+
 AxRef axCreateSystemWide() {
   const std::lock_guard<std::mutex> hold(fakeLock);
+  noteElementCall();
   return makeObject(FakeAnswer::Kind::element, {}, 0, false);
 }
 
 bool axCopyAttributeValue(AxRef element, const char* attribute, AxRef* value) {
   const std::lock_guard<std::mutex> hold(fakeLock);
+  noteElementCall();
   queries.push_back(attribute);
   *value = nullptr;
   if (element == nullptr || element->kind != FakeAnswer::Kind::element) return false;
@@ -95,6 +128,7 @@ bool axCopyAttributeValue(AxRef element, const char* attribute, AxRef* value) {
 
 bool axIsAttributeSettable(AxRef element, const char* attribute, bool* settable) {
   const std::lock_guard<std::mutex> hold(fakeLock);
+  noteElementCall();
   queries.push_back(std::string("settable ") + attribute);
   if (element == nullptr || element->kind != FakeAnswer::Kind::element) return false;
   const auto& table = elements[static_cast<std::size_t>(element->element)].settable;

@@ -39,4 +39,8 @@ const std::vector<std::string>& fakeAxQueries();
 const std::vector<std::string>& fakeTrustQueries();
 int fakeOptionsCreated();
 int fakeLiveReferences();
+// Focus queries run through axRunQuery, and element calls made outside one
+// (which on macOS would autorelease into a pool never drained).
+int fakeQueriesRun();
+int fakeElementCallsOutsideQuery();
 void resetFakeAx();
