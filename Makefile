@@ -4,6 +4,7 @@
 # make demo: show the helper at work on a headless X server, with no desktop needed.
 # make bench: install what the benchmark needs, measure the release helper against its
 #             peers on a private Xvfb display, write bench/results.md and bench/latency-cdf.png.
+#             make bench BENCH_ARGS="--phases apps" measures only the real applications.
 # make bench-evdev: measure the release helper's event devices' monitor against a bare C
 #             reader in the tests' virtual machine, write bench/evdev-results.md.
 .PHONY: run test demo deps build bench bench-evdev clean fuzz fuzz-build
@@ -52,6 +53,7 @@ demo: deps
 # never needs X11, npm or matplotlib; the helper measured is build/release's.
 bench: build
 	bash scripts/install-deps.sh bench
+	bash scripts/install-deps.sh apps
 	cd bench/node && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error
 	cmake -S . -B build/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DORTEL_BENCH=ON >/dev/null
 	cmake --build build/bench -j $(JOBS) --target ortel-bench

@@ -28,7 +28,8 @@ struct Options {
   std::string helper;
   std::string scripts;
   std::string samples;
-  std::string phases = "startup,keys,focus,idle";
+  std::string realApp;  // tests/desktop/real_app.py
+  std::string phases = "startup,keys,focus,apps,idle";
   int holds = 200;
   int starts = 50;
   int queries = 100;
@@ -289,6 +290,30 @@ Answer askFocus(Child& child) {
   return {toMs(reply->arrivalNs - asked), reply->text};
 }
 
+// After three warm-up queries each, asks both in turn, keeping every time
+// and counting every answer against the expected one.
+void compareFocus(Running& helper, Running& peer, const std::string& figure, const std::string& expected,
+                  int queries, Samples& samples) {
+  for (int warm = 0; warm < 3; ++warm) {
+    askFocus(*helper.child);
+    askFocus(*peer.child);
+  }
+  std::map<std::string, std::map<std::string, int>> answers;
+  for (int query = 0; query < queries; ++query) {
+    for (Running* running : {&helper, &peer}) {
+      const Answer answer = askFocus(*running->child);
+      if (answer.ms < 0) throw std::runtime_error(running->subject.name + " gave no focus answer for " + figure);
+      samples.add(figure, running->subject.name, answer.ms);
+      ++answers[running->subject.name][answer.text];
+    }
+  }
+  for (const auto& [who, counts] : answers) {
+    std::string text = "expected=" + expected;
+    for (const auto& [answer, count] : counts) text += " " + answer + "=" + std::to_string(count);
+    samples.note(figure, who, text);
+  }
+}
+
 void measureFocus(const Options& options, Samples& samples) {
   std::printf("check-focus: %d queries each, helper and pyatspi, in four windows\n", options.queries);
   std::fflush(stdout);
@@ -305,33 +330,71 @@ void measureFocus(const Options& options, Samples& samples) {
       Running peer = launch(pyatspiPeer(options));
 
       // The window registers with the accessibility bus on its own time:
-      // wait until the peer sees it, then warm both up alike.
+      // wait until the peer sees it.
       const std::int64_t deadline = monotonicNs() + 20'000 * kMs;
       while (askFocus(*peer.child).text != expected && monotonicNs() < deadline) {
         pumpUntil({}, monotonicNs() + 100 * kMs);
       }
-      for (int warm = 0; warm < 3; ++warm) {
-        askFocus(*helper.child);
-        askFocus(*peer.child);
-      }
-      std::map<std::string, std::map<std::string, int>> answers;
-      for (int query = 0; query < options.queries; ++query) {
-        for (Running* running : {&helper, &peer}) {
-          const Answer answer = askFocus(*running->child);
-          if (answer.ms < 0) throw std::runtime_error(running->subject.name + " gave no focus answer");
-          samples.add(figure, running->subject.name, answer.ms);
-          ++answers[running->subject.name][answer.text];
-        }
-      }
-      for (const auto& [who, counts] : answers) {
-        std::string text = "expected=" + expected;
-        for (const auto& [answer, count] : counts) text += " " + answer + "=" + std::to_string(count);
-        samples.note(figure, who, text);
-      }
+      compareFocus(helper, peer, figure, expected, options.queries, samples);
       peer.child->stop();
       helper.child->stop();
       shown.child->stop();
     }
+  }
+}
+
+// ---- check-focus in real applications -----------------------------------------
+
+// Per application, a widget that takes typed text and one that does not
+// (for Writer, the document and a dialog's text field), as real_app.py names them.
+struct AppWidgets {
+  const char* kind;
+  std::vector<std::pair<const char*, const char*>> widgets;  // name, expected answer
+};
+
+const std::vector<AppWidgets>& benchApplications() {
+  static const std::vector<AppWidgets> applications = {
+      {"chromium", {{"entry", "focus:editable"}, {"button", "focus:none"}}},
+      {"firefox", {{"entry", "focus:editable"}, {"button", "focus:none"}}},
+      {"writer", {{"document", "focus:editable"}, {"dialogfield", "focus:editable"}}},
+      {"qt", {{"entry", "focus:editable"}, {"button", "focus:none"}}},
+      {"gtk3", {{"terminal", "focus:editable"}, {"button", "focus:none"}}},
+      {"gtk4", {{"entry", "focus:editable"}, {"button", "focus:none"}}},
+  };
+  return applications;
+}
+
+void measureApplications(const Options& options, Samples& samples) {
+  std::printf("real applications: %d queries each, helper and pyatspi, per widget\n", options.queries);
+  std::fflush(stdout);
+  for (const AppWidgets& application : benchApplications()) {
+    const std::string kind = application.kind;
+    std::printf("  %s\n", kind.c_str());
+    std::fflush(stdout);
+    Child app("app", {"/usr/bin/python3", options.realApp, kind});
+    const auto started = app.await([](std::string_view) { return true; }, 300000);
+    if (!started || started->text != "ready") {
+      samples.note("app-" + kind, "all", started ? started->text : "did not start");
+      app.stop(30000);
+      continue;
+    }
+    Running helper = launch(ours(options));
+    helper.child->await([](std::string_view line) { return startsWith(line, "trusted:"); }, 20000);
+    Running peer = launch(pyatspiPeer(options));
+    for (const auto& [widget, expected] : application.widgets) {
+      const std::string figure = "app-" + kind + "-" + widget;
+      app.send("focus " + std::string(widget) + "\n");
+      const auto moved = app.await([](std::string_view) { return true; }, 120000);
+      if (!moved || moved->text != "focused " + std::string(widget)) {
+        samples.note(figure, "all", moved ? moved->text : "the focus did not move");
+        continue;
+      }
+      compareFocus(helper, peer, figure, expected, options.queries, samples);
+    }
+    peer.child->stop();
+    helper.child->stop();
+    // It ends the application and its window manager, which takes a browser a few seconds.
+    app.stop(30000);
   }
 }
 
@@ -382,12 +445,14 @@ Options parseOptions(int argc, char** argv) {
   gchar* helper = nullptr;
   gchar* scripts = nullptr;
   gchar* samples = nullptr;
+  gchar* realApp = nullptr;
   gchar* phases = nullptr;
   GOptionEntry entries[] = {
       {"helper", 0, 0, G_OPTION_ARG_FILENAME, &helper, "the helper to measure", "PATH"},
       {"scripts", 0, 0, G_OPTION_ARG_FILENAME, &scripts, "the bench/ directory with the peers' scripts", "DIR"},
       {"samples", 0, 0, G_OPTION_ARG_FILENAME, &samples, "where to write the raw samples", "PATH"},
-      {"phases", 0, 0, G_OPTION_ARG_STRING, &phases, "which of startup,keys,focus,idle to run", "LIST"},
+      {"real-app", 0, 0, G_OPTION_ARG_FILENAME, &realApp, "tests/desktop/real_app.py, for the apps phase", "PATH"},
+      {"phases", 0, 0, G_OPTION_ARG_STRING, &phases, "which of startup,keys,focus,apps,idle to run", "LIST"},
       {"holds", 0, 0, G_OPTION_ARG_INT, &options.holds, "key holds to inject", "N"},
       {"starts", 0, 0, G_OPTION_ARG_INT, &options.starts, "starts of each program", "N"},
       {"queries", 0, 0, G_OPTION_ARG_INT, &options.queries, "check-focus queries per window and program", "N"},
@@ -405,6 +470,8 @@ Options parseOptions(int argc, char** argv) {
   options.scripts = scripts;
   options.samples = samples;
   if (phases != nullptr) options.phases = phases;
+  if (realApp != nullptr) options.realApp = realApp;
+  g_free(realApp);
   g_free(helper);
   g_free(scripts);
   g_free(samples);
@@ -429,12 +496,14 @@ bool wanted(const Options& options, std::string_view phase) {
 int main(int argc, char** argv) {
   try {
     const Options options = parseOptions(argc, argv);
+    if (wanted(options, "apps") && options.realApp.empty()) throw std::runtime_error("the apps phase needs --real-app");
     Samples samples(options.samples);
     // Every figure depends on what else the machine was doing.
     samples.note("machine", "load-start", loadAverage());
     if (wanted(options, "startup")) measureStartup(options, samples);
     if (wanted(options, "keys")) measureKeys(options, samples);
     if (wanted(options, "focus")) measureFocus(options, samples);
+    if (wanted(options, "apps")) measureApplications(options, samples);
     if (wanted(options, "idle")) measureIdle(options, samples);
     samples.note("machine", "load-end", loadAverage());
     return 0;

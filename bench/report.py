@@ -6,6 +6,10 @@
 
 Prints the results table as well. Nothing here judges pass or fail: the goals
 section only says where each figure stands against the goal set for it.
+
+The real applications' figures have a section of their own. A run of only
+that phase (--phases apps) rewrites only that section, and a run without it
+keeps the section from before, so that each can be measured again alone.
 """
 import argparse
 import datetime
@@ -58,6 +62,12 @@ FIGURES = [
     ("startup-trusted", "Start-up: exec → trusted line", "ms", [("ours", "trusted:…")]),
 ]
 KEY_FIGURES = {"key-release", "key-press", "arm-error"}
+# The driver's real applications, in its order, and its names for the widgets.
+APPLICATIONS = [("chromium", "Chromium"), ("firefox", "Firefox ESR"), ("writer", "LibreOffice Writer"),
+                ("qt", "Qt 5 window"), ("gtk3", "GTK 3 window"), ("gtk4", "GTK 4 window")]
+WIDGETS = {"entry": "entry", "terminal": "VTE terminal", "document": "document body",
+           "dialogfield": "Find and Replace's text field", "button": "button"}
+APPS_BEGIN, APPS_END = "<!-- real applications -->", "<!-- /real applications -->"
 
 
 def load(path):
@@ -266,6 +276,74 @@ def goal_rows(samples, notes):
     return rows
 
 
+def app_rows(samples, notes):
+    """Per application and widget: both programs' median and p95, their ratio, and their answers."""
+    rows = []
+    for kind, title in APPLICATIONS:
+        figures = sorted({figure for figure, _ in samples if figure.startswith(f"app-{kind}-")},
+                         key=lambda figure: list(WIDGETS).index(figure.split("-", 2)[2]))
+        # Why an application or a widget was not measured: the driver's notes for "all".
+        failures = [f"{figure[len(f'app-{kind}-'):] or 'start'}: {note}" for (figure, who), texts in notes.items()
+                    if (figure == f"app-{kind}" or figure.startswith(f"app-{kind}-")) and who == "all"
+                    for note in texts]
+        if not figures:
+            rows.append([title, "", "", "0", "n/a", "n/a", "", "", "; ".join(failures) or "not measured"])
+            continue
+        for figure in figures:
+            widget = WIDGETS[figure.split("-", 2)[2]]
+            ours = samples.get((figure, "ours"), [])
+            for who in ("ours", "pyatspi"):
+                values = samples.get((figure, who), [])
+                if not values:
+                    continue
+                median, p95 = float(np.median(values)), float(np.percentile(values, 95))
+                ratio_median = ratio_p95 = ""
+                if who != "ours" and ours:
+                    ratio_median = ratio(float(np.median(ours)), median)
+                    ratio_p95 = ratio(float(np.percentile(ours, 95)), p95)
+                remark = "; ".join(describe_note(note) for note in notes.get((figure, who), []))
+                rows.append([title, widget, PROGRAMS[who], str(len(values)), number(median), number(p95),
+                             ratio_median, ratio_p95, remark])
+                title = widget = ""
+            title = ""
+        if failures:
+            rows.append(["", "", "", "", "", "", "", "", "; ".join(failures)])
+    return rows
+
+
+def apps_section(samples, notes, date):
+    header = ["Application", "Widget focused", "Program", "n", "median (ms)", "p95 (ms)", "ours/pyatspi, median",
+              "ours/pyatspi, p95", "answers"]
+    table = markdown_table(header, app_rows(samples, notes))
+    load = [" ".join(notes.get(("machine", which), ["?"])) for which in ("load-start", "load-end")]
+    about = markdown_table(["Run", ""], [
+        ("Date", date),
+        ("Load average (1, 5, 15 min) at the start and the end", "; ".join(load)),
+        ("Chromium, Firefox ESR", f"{debian_version('chromium')}, {debian_version('firefox-esr')}"),
+        ("LibreOffice Writer", debian_version("libreoffice-writer")),
+        ("PyQt5 (Qt 5)", f"{debian_version('python3-pyqt5')} ({debian_version('libqt5gui5')})"),
+        ("GTK 3, VTE, GTK 4", ", ".join(debian_version(package) for package in ("libgtk-3-0", "libvte-2.91-0",
+                                                                                "libgtk-4-1"))),
+    ])
+    return table, f"""{APPS_BEGIN}
+## check-focus in real applications
+
+Measured by `make bench`; this section alone by `make bench BENCH_ARGS="--phases apps"`, which leaves the
+rest of this file as it was. Each application ran as the end-to-end tests run it
+(`tests/desktop/real_app.py`: under openbox, its accessibility on, the focus moved by its own means), with
+the helper and the pyatspi script asked in turn after three warm-up queries each. p95 is the 95th
+percentile, interpolated between order statistics.
+
+{about}
+
+{table}
+{APPS_END}"""
+
+
+def debian_version(package):
+    return command_output("dpkg-query", "-W", "-f=${Version}", package)
+
+
 def markdown_table(header, rows):
     lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
     lines += ["| " + " | ".join(cell.replace("|", "\\|") for cell in row) + " |" for row in rows]
@@ -315,13 +393,27 @@ def main():
     # The samples' own time, so that a report written again later keeps the date of the measurement.
     now = datetime.datetime.fromtimestamp(Path(arguments.samples).stat().st_mtime, datetime.timezone.utc)
     date = now.strftime("%Y-%m-%d %H:%M UTC")
-    header = ["Figure", "Program: what is timed", "n", "median", "p99", "ours/peer, median", "ours/peer, p99",
-              "notes"]
-    table = markdown_table(header, figure_rows(samples, notes))
-    goals = markdown_table(["Goal", "Measured", "Where it stands"], goal_rows(samples, notes))
-    about = markdown_table(["Machine", ""], machine(notes))
-    helper_size = Path(arguments.helper).stat().st_size // 1024
-    text = f"""# Benchmark results
+    measured = {figure for figure, _ in list(samples) + list(notes) if figure != "machine"}
+    apps_measured = any(figure.startswith("app-") for figure in measured)
+    main_measured = any(not figure.startswith("app-") for figure in measured)
+
+    # What a run of only some phases leaves alone: the other part, as it was.
+    results = Path(arguments.results)
+    previous = results.read_text() if results.exists() else ""
+    previous_apps = ""
+    if APPS_BEGIN in previous and APPS_END in previous:
+        begin, end = previous.index(APPS_BEGIN), previous.index(APPS_END) + len(APPS_END)
+        previous_apps = previous[begin:end]
+        previous = (previous[:begin] + previous[end:]).rstrip("\n") + "\n"
+
+    if main_measured:
+        header = ["Figure", "Program: what is timed", "n", "median", "p99", "ours/peer, median",
+                  "ours/peer, p99", "notes"]
+        table = markdown_table(header, figure_rows(samples, notes))
+        goals = markdown_table(["Goal", "Measured", "Where it stands"], goal_rows(samples, notes))
+        about = markdown_table(["Machine", ""], machine(notes))
+        helper_size = Path(arguments.helper).stat().st_size // 1024
+        main_text = f"""# Benchmark results
 
 Measured by `make bench` on {date}; see `docs/performance.md` for what each figure means and what bounds it.
 The helper is the release build ({helper_size} KiB). Everything ran headless on one private Xvfb display and
@@ -340,12 +432,19 @@ interpolated between order statistics; ratios divide ours by the peer's figure o
 
 ![key latency CDF](latency-cdf.png)
 """
-    Path(arguments.results).write_text(text)
-    plot(samples, arguments.plot, date)
-    print(table)
-    print()
-    print(goals)
-    print(f"\nWrote {arguments.results} and {arguments.plot}")
+        plot(samples, arguments.plot, date)
+        print(table)
+        print()
+        print(goals)
+    else:
+        main_text = previous
+    apps_text = previous_apps
+    if apps_measured:
+        apps_table, apps_text = apps_section(samples, notes, date)
+        print()
+        print(apps_table)
+    results.write_text(main_text + ("\n" + apps_text + "\n" if apps_text else ""))
+    print(f"\nWrote {arguments.results}" + (f" and {arguments.plot}" if main_measured else ""))
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs the benchmark headless on a private Xvfb display and session bus,
-# then writes results.md and latency-cdf.png beside this script.
+# Runs the benchmark headless on a private Xvfb display, session bus and
+# runtime directory, then writes results.md and latency-cdf.png beside this
+# script.
 #   run.sh HELPER DRIVER [driver options, e.g. --holds 20 --phases keys]
 set -euo pipefail
 bench_dir=$(cd "$(dirname "$0")" && pwd)
@@ -15,17 +16,20 @@ log=$work_dir/children.log
 rm -f "$work_dir/display"
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work_dir/display" 2>"$work_dir/xvfb.log" &
 xvfb_pid=$!
-trap 'kill "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true' EXIT
+runtime_dir=$(mktemp -d)
+trap 'kill "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true; rm -rf "$runtime_dir"' EXIT
 for _ in $(seq 100); do
   [[ -s $work_dir/display ]] && break
   sleep 0.1
 done
 [[ -s $work_dir/display ]] || { echo "Xvfb did not start:" >&2; cat "$work_dir/xvfb.log" >&2; exit 1; }
 export DISPLAY=":$(head -n1 "$work_dir/display")"
+export XDG_RUNTIME_DIR=$runtime_dir
 unset WAYLAND_DISPLAY XDG_SESSION_TYPE DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS NO_AT_BRIDGE
 
 # The children's standard error (GTK and bus chatter) goes to the log.
-if ! dbus-run-session -- "$driver" --helper "$helper" --scripts "$bench_dir" --samples "$samples" "$@" 2>"$log"; then
+if ! dbus-run-session -- "$driver" --helper "$helper" --scripts "$bench_dir" --samples "$samples" \
+       --real-app "$bench_dir/../tests/desktop/real_app.py" "$@" 2>"$log"; then
   echo "The benchmark failed; the end of $log:" >&2
   tail -n 30 "$log" >&2
   exit 1

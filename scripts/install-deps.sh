@@ -22,6 +22,12 @@ test_packages+=(qemu-system-x86 busybox-static xz-utils)
 # GTK windows it queries and the plot.
 bench_packages=(xvfb dbus-daemon at-spi2-core libx11-dev libxtst-dev xinput libxrandr2 libxt6
                 python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0 python3-pyatspi python3-matplotlib)
+# check-focus in real applications (tests/desktop/real_apps_test.cpp): the
+# applications, the window manager they run under, and the tools that drive
+# them. Large, so a group of their own, which .ci/run installs; without it
+# those tests are skipped, saying what to install.
+apps_packages=(openbox x11-utils xdotool gir1.2-atspi-2.0 chromium firefox-esr libreoffice-writer libreoffice-gtk3
+               python3-pyqt5 gir1.2-gtk-4.0 gir1.2-vte-2.91)
 # Node.js may come from elsewhere than Debian, with an npm of its own;
 # Debian's packages are only wanted where there is none.
 command -v npm >/dev/null 2>&1 || bench_packages+=(nodejs npm)
@@ -30,7 +36,8 @@ case "${1:-all}" in
   build) wanted=("${build_packages[@]}") ;;
   all) wanted=("${build_packages[@]}" "${test_packages[@]}") ;;
   bench) wanted=("${build_packages[@]}" "${bench_packages[@]}") ;;
-  *) echo "usage: $0 [build|all|bench]" >&2; exit 2 ;;
+  apps) wanted=("${apps_packages[@]}") ;;
+  *) echo "usage: $0 [build|all|bench|apps]" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -18,6 +18,7 @@
 
 #include <array>
 #include <cstring>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <unordered_set>
@@ -247,13 +248,15 @@ gint childCount(AtspiAccessible* parent) {
   return count;
 }
 
-AtspiAccessible* focusedByCollection(AtspiCollection* collection) {
-  AtspiStateSet* focused = atspi_state_set_new(nullptr);
-  atspi_state_set_add(focused, ATSPI_STATE_FOCUSED);
-  AtspiMatchRule* rule = atspi_match_rule_new(focused, ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL,
+// The first element of the window, in document order, that holds every one
+// of the states.
+AtspiAccessible* firstMatch(AtspiCollection* collection, std::initializer_list<AtspiStateType> wanted) {
+  AtspiStateSet* states = atspi_state_set_new(nullptr);
+  for (AtspiStateType state : wanted) atspi_state_set_add(states, state);
+  AtspiMatchRule* rule = atspi_match_rule_new(states, ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL,
                                               nullptr, ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL,
                                               FALSE);
-  g_object_unref(focused);
+  g_object_unref(states);
   AtspiAccessible* found = nullptr;
   if (mayCall()) {
     GError* error = nullptr;
@@ -278,31 +281,106 @@ AtspiAccessible* focusedByCollection(AtspiCollection* collection) {
   return found;
 }
 
-// For toolkits without the Collection interface (Qt): depth-first, every
-// child (a cap on children once missed the entry in a large window), but not
-// into subtrees that manage their descendants, which can be huge or endless.
-AtspiAccessible* focusedByWalk(AtspiAccessible* window) {
-  std::vector<AtspiAccessible*> pending{ATSPI_ACCESSIBLE(g_object_ref(window))};
-  AtspiAccessible* found = nullptr;
-  while (!pending.empty()) {
-    AtspiAccessible* node = pending.back();
-    pending.pop_back();
-    AtspiStateSet* states = found == nullptr ? statesOf(node) : nullptr;
+// More than one element can be FOCUSED at once, nested: LibreOffice marks a
+// panel around the document as well as the caret's paragraph, Qt a text
+// area's viewport as well as the text area. The one that takes the keys is
+// the one that can take the focus at all: FOCUSABLE. Elements that hold
+// FOCUSED without it are only a fallback, for a toolkit that never says
+// FOCUSABLE.
+//
+// Collection finds the first match in document order and stops there, so it
+// is asked for the outermost FOCUSABLE one; the toolkits that have it (GTK 3
+// and the ATK bridge under Firefox, Chromium and LibreOffice) mark no
+// FOCUSABLE element FOCUSED inside another. Asking for the innermost would
+// take every match, a walk over the whole window in the application.
+AtspiAccessible* focusedByCollection(AtspiCollection* collection) {
+  AtspiAccessible* found = firstMatch(collection, {ATSPI_STATE_FOCUSED, ATSPI_STATE_FOCUSABLE});
+  if (found == nullptr && !queryFailed) found = firstMatch(collection, {ATSPI_STATE_FOCUSED});
+  return found;
+}
+
+// The first FOCUSED child of parent, with its states, or nullptr.
+AtspiAccessible* focusedChild(AtspiAccessible* parent, AtspiStateSet** childStates) {
+  const gint count = childCount(parent);
+  for (gint i = 0; i < count && !queryFailed; ++i) {
+    AtspiAccessible* child = childAt(parent, i);
+    if (child == nullptr) continue;
+    AtspiStateSet* states = statesOf(child);
     if (states != nullptr && atspi_state_set_contains(states, ATSPI_STATE_FOCUSED)) {
-      found = ATSPI_ACCESSIBLE(g_object_ref(node));
-    } else if (states != nullptr && !atspi_state_set_contains(states, ATSPI_STATE_MANAGES_DESCENDANTS)) {
-      const gint count = childCount(node);
-      std::vector<AtspiAccessible*> children;
-      for (gint i = 0; i < count; ++i) {
-        AtspiAccessible* child = childAt(node, i);
-        if (child != nullptr) children.push_back(child);
-      }
-      // Pushed last to first, so the first child is visited first.
-      pending.insert(pending.end(), children.rbegin(), children.rend());
+      *childStates = states;
+      return child;
     }
     if (states != nullptr) g_object_unref(states);
-    g_object_unref(node);
+    g_object_unref(child);
   }
+  return nullptr;
+}
+
+// From the outermost FOCUSED element down through its FOCUSED children: the
+// innermost of them that is FOCUSABLE (Qt marks both an editable combo box
+// and its line edit), else the outermost. Takes over outer and its states.
+AtspiAccessible* innermostFocusable(AtspiAccessible* outer, AtspiStateSet* outerStates) {
+  AtspiAccessible* chosen = outer;
+  AtspiAccessible* node = ATSPI_ACCESSIBLE(g_object_ref(outer));
+  AtspiStateSet* states = outerStates;
+  for (;;) {
+    // Not into a list or table that manages its descendants: it can hold
+    // thousands, and typing into it is never typing text.
+    const bool descend = !atspi_state_set_contains(states, ATSPI_STATE_MANAGES_DESCENDANTS);
+    g_object_unref(states);
+    AtspiAccessible* child = descend ? focusedChild(node, &states) : nullptr;
+    g_object_unref(node);
+    if (child == nullptr) return chosen;
+    if (atspi_state_set_contains(states, ATSPI_STATE_FOCUSABLE)) {
+      g_object_unref(chosen);
+      chosen = ATSPI_ACCESSIBLE(g_object_ref(child));
+    }
+    node = child;
+  }
+}
+
+// One level of the walk below: a parent and the next of its children to visit.
+struct WalkLevel {
+  AtspiAccessible* parent;  // referenced while on the walk
+  gint next;
+  gint count;
+};
+
+// The element's answer if it is FOCUSED; otherwise its children join the
+// walk, unless it manages its descendants (those can be huge or endless).
+AtspiAccessible* visit(AtspiAccessible* node, std::vector<WalkLevel>& levels) {
+  AtspiStateSet* states = statesOf(node);
+  if (states == nullptr) return nullptr;
+  if (atspi_state_set_contains(states, ATSPI_STATE_FOCUSED)) {
+    return innermostFocusable(ATSPI_ACCESSIBLE(g_object_ref(node)), states);
+  }
+  const bool descend = !atspi_state_set_contains(states, ATSPI_STATE_MANAGES_DESCENDANTS);
+  g_object_unref(states);
+  const gint count = descend ? childCount(node) : 0;
+  if (count > 0) levels.push_back({ATSPI_ACCESSIBLE(g_object_ref(node)), 0, count});
+  return nullptr;
+}
+
+// For toolkits without the Collection interface (Qt, GTK 4): depth-first,
+// every child (a cap on children once missed the entry in a large window),
+// each fetched only when its turn comes, since every fetch is a round trip
+// and the search stops at the first FOCUSED element.
+AtspiAccessible* focusedByWalk(AtspiAccessible* window) {
+  std::vector<WalkLevel> levels;
+  AtspiAccessible* found = visit(window, levels);
+  while (found == nullptr && !levels.empty() && !queryFailed) {
+    WalkLevel& level = levels.back();
+    if (level.next == level.count) {
+      g_object_unref(level.parent);
+      levels.pop_back();
+      continue;
+    }
+    AtspiAccessible* child = childAt(level.parent, level.next++);
+    if (child == nullptr) continue;
+    found = visit(child, levels);
+    g_object_unref(child);
+  }
+  for (WalkLevel& level : levels) g_object_unref(level.parent);
   return found;
 }
 
@@ -441,9 +519,9 @@ AtspiAccessible* findFocused() {
   return found;
 }
 
-// What macOS calls the equivalent widget; docs/linux-backends.md explains the choices.
-constexpr std::array<std::pair<AtspiRole, const char*>, 49> axRoles = {{
-    {ATSPI_ROLE_COMBO_BOX, "AXComboBox"},
+// What macOS calls the equivalent widget; docs/linux-backends.md explains the
+// choices. Text fields and combo boxes are not here: their states decide.
+constexpr std::array<std::pair<AtspiRole, const char*>, 48> axRoles = {{
     {ATSPI_ROLE_PUSH_BUTTON, "AXButton"},
     {ATSPI_ROLE_PUSH_BUTTON_MENU, "AXMenuButton"},
     {ATSPI_ROLE_TOGGLE_BUTTON, "AXCheckBox"},
@@ -494,15 +572,10 @@ constexpr std::array<std::pair<AtspiRole, const char*>, 49> axRoles = {{
     {ATSPI_ROLE_SECTION, "AXGroup"},
 }};
 
+// Roles that take typed text when the element's states say so.
 bool isTextRole(AtspiRole role) {
   return role == ATSPI_ROLE_TEXT || role == ATSPI_ROLE_PASSWORD_TEXT || role == ATSPI_ROLE_ENTRY ||
-         role == ATSPI_ROLE_TERMINAL || role == ATSPI_ROLE_EDITBAR;
-}
-
-// Text you can select but never type into.
-bool isStaticTextRole(AtspiRole role) {
-  return role == ATSPI_ROLE_LABEL || role == ATSPI_ROLE_STATIC || role == ATSPI_ROLE_CAPTION ||
-         role == ATSPI_ROLE_TOOL_TIP;
+         role == ATSPI_ROLE_EDITBAR;
 }
 
 bool roleOf(AtspiAccessible* element, AtspiRole* role) {
@@ -518,27 +591,55 @@ bool roleOf(AtspiAccessible* element, AtspiRole* role) {
   return true;
 }
 
+// EDITABLE is what every toolkit says of a field that takes typed text, and
+// READ_ONLY overrides it: Qt sets both on a read-only line edit. (Chromium
+// and GTK 4 set READ_ONLY alone on one, Firefox and GTK 3 neither.)
+bool editableByStates(AtspiAccessible* element, bool* answered) {
+  const bool editable = describedHasState(element, ATSPI_STATE_EDITABLE, answered);
+  return editable && !describedHasState(element, ATSPI_STATE_READ_ONLY, answered);
+}
+
+// Whether typed text goes into the element. A terminal says neither EDITABLE
+// nor READ_ONLY, and what is typed goes to its child process.
+bool takesTypedText(AtspiAccessible* element) {
+  AtspiRole role = ATSPI_ROLE_INVALID;
+  if (!roleOf(element, &role)) return false;
+  bool answered = false;
+  return role == ATSPI_ROLE_TERMINAL || editableByStates(element, &answered);
+}
+
 bool copyRole(AtspiAccessible* element, AxRef* value) {
   AtspiRole role = ATSPI_ROLE_INVALID;
   if (!roleOf(element, &role)) return false;
-  if (isTextRole(role)) {
-    bool answered = false;
-    const bool multiLine = describedHasState(element, ATSPI_STATE_MULTI_LINE, &answered);
-    if (!answered) return false;
-    *value = stringValue(multiLine ? "AXTextArea" : "AXTextField");
-    return true;
-  }
   const char* name = "AXUnknown";
-  for (const auto& [atspiRole, axRole] : axRoles) {
-    if (atspiRole == role) name = axRole;
+  if (role == ATSPI_ROLE_TERMINAL) {
+    name = "AXTextArea";
+  } else if (isTextRole(role) || role == ATSPI_ROLE_COMBO_BOX) {
+    // A field you cannot type into is static text to macOS, and a combo box
+    // you cannot type into (a <select>, a plain Qt combo box) a pop-up button.
+    bool answered = false;
+    const bool editable = editableByStates(element, &answered);
+    if (!answered) return false;
+    if (role == ATSPI_ROLE_COMBO_BOX) {
+      name = editable ? "AXComboBox" : "AXPopUpButton";
+    } else if (!editable) {
+      name = "AXStaticText";
+    } else {
+      name = describedHasState(element, ATSPI_STATE_MULTI_LINE, &answered) ? "AXTextArea" : "AXTextField";
+    }
+  } else {
+    for (const auto& [atspiRole, axRole] : axRoles) {
+      if (atspiRole == role) name = axRole;
+    }
   }
   *value = stringValue(name);
   return true;
 }
 
+// Only where typed text goes. Browsers give the Text interface to buttons,
+// links, paragraphs and the page itself, so having it says nothing.
 bool copySelectedText(AtspiAccessible* element, AxRef* value) {
-  AtspiRole role = ATSPI_ROLE_INVALID;
-  if (!roleOf(element, &role) || isStaticTextRole(role) || !mayCall()) return false;
+  if (!takesTypedText(element) || !mayCall()) return false;
   AtspiText* text = atspi_accessible_get_text_iface(element);
   if (text == nullptr) return false;
   GError* error = nullptr;
@@ -559,8 +660,11 @@ bool copySelectedText(AtspiAccessible* element, AxRef* value) {
   return true;
 }
 
+// Only where typed text goes, too: the localised name says no more than the
+// role, and says "text" of text that cannot be typed into ("text box" for
+// any GTK 4 field, "text" for any Qt one, read-only or not).
 bool copyRoleDescription(AtspiAccessible* element, AxRef* value) {
-  if (!mayCall()) return false;
+  if (!takesTypedText(element) || !mayCall()) return false;
   GError* error = nullptr;
   gchar* description = atspi_accessible_get_localized_role_name(element, &error);
   if (failed(error) || description == nullptr) {
@@ -609,7 +713,7 @@ bool ortel_atspi_is_attribute_settable(AxRef element, const char* attribute, boo
   AtspiAccessible* accessible = accessibleOf(element);
   if (accessible == nullptr || std::strcmp(attribute, "AXValue") != 0) return false;
   bool answered = false;
-  const bool editable = describedHasState(accessible, ATSPI_STATE_EDITABLE, &answered);
+  const bool editable = editableByStates(accessible, &answered);
   if (answered) *settable = editable;
   return answered;
 }
