@@ -24,7 +24,10 @@ run: build
 deps:
 	bash scripts/install-deps.sh all
 
+# The real applications the focus tests run in are a group of their own, large
+# enough that only the tests ask for them (not run, demo or fuzz).
 test: deps build
+	bash scripts/install-deps.sh apps
 	$(MAKE) fuzz-build
 	cd build/fuzz && ctest --output-on-failure
 	cmake -S . -B build/asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DORTEL_SANITIZE=address,undefined \

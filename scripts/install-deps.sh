@@ -24,7 +24,7 @@ bench_packages=(xvfb dbus-daemon at-spi2-core libx11-dev libxtst-dev xinput libx
                 python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0 python3-pyatspi python3-matplotlib)
 # check-focus in real applications (tests/desktop/real_apps_test.cpp): the
 # applications, the window manager they run under, and the tools that drive
-# them. Large, so a group of their own, which .ci/run installs; without it
+# them. Large, so a group of their own, which only make test installs; without it
 # those tests are skipped, saying what to install.
 apps_packages=(openbox x11-utils xdotool gir1.2-atspi-2.0 chromium firefox-esr libreoffice-writer libreoffice-gtk3
                python3-pyqt5 gir1.2-gtk-4.0 gir1.2-vte-2.91)
