@@ -1,12 +1,16 @@
 // Platform services on GLib. The main thread runs its loop on a context of
-// its own, and no main-thread source may ever land on the global default
+// its own, and no main-thread source ever lands on the global default
 // context (g_timeout_add, g_idle_add and g_unix_fd_add would put it there):
 // libraries such as libatspi bind themselves to that one and dispatch on
-// whichever thread calls them. (AT-SPI now runs in a process of its own.)
+// whichever thread calls them. None runs in the helper today (AT-SPI has a
+// process of its own), but none can then steal the key path's sources.
 #include <glib.h>
 #include <sys/timerfd.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <cstdint>
+#include <vector>
 
 #include "platform/linux/main_context.h"
 #include "platform/platform.h"
@@ -18,11 +22,6 @@ GMainContext* helperContext = nullptr;
 gboolean runRepeating(gpointer body) {
   reinterpret_cast<PlatformCallback>(body)();
   return G_SOURCE_CONTINUE;
-}
-
-gboolean runOnce(gpointer body) {
-  reinterpret_cast<PlatformCallback>(body)();
-  return G_SOURCE_REMOVE;
 }
 
 // GLib and the libraries on it (libatspi among them) report trouble
@@ -51,49 +50,84 @@ guint attachTimeout(std::int64_t intervalMs, GSourceFunc function, PlatformCallb
 // kernel's timer slack. A timerfd on the monotonic clock, armed for the
 // absolute deadline, wakes the same poll() on the microsecond and never
 // before the deadline.
+//
+// A task comes and goes with every press of the watched key; its timer does
+// not. Each source attached to the loop or taken from it changes the poll
+// set, and GLib wakes its own loop for every such change (an eventfd write,
+// then a second pass of poll() to read it), right behind the key event's
+// line. So a timer, once made, stays attached with its descriptor in the
+// poll set and is armed and disarmed in place: one timerfd_settime to
+// schedule a task, one to cancel it. Idle timers wait in sparedTimers.
 struct TimerSource {
   GSource base;
-  int fd;
+  int fd;                   // -1 when the kernel gave no timerfd (out of descriptors, say)
+  PlatformCallback body;    // the task's; nullptr while the timer is idle
+  std::int64_t deadlineNs;  // on CLOCK_MONOTONIC
 };
 
-gboolean dispatchTimer(GSource*, GSourceFunc callback, gpointer body) { return callback(body); }
+std::vector<TimerSource*> sparedTimers;
 
-void finalizeTimer(GSource* source) { close(reinterpret_cast<TimerSource*>(source)->fd); }
-
-// No prepare or check: GLib dispatches a source once one of its fds polled ready.
-GSourceFuncs timerSourceFuncs = {nullptr, nullptr, dispatchTimer, finalizeTimer, nullptr, nullptr};
-
-// -1 when the kernel gives no timer (out of descriptors, say).
-int armedTimerFd(std::int64_t delayMs) {
-  const int fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-  if (fd < 0) return -1;
+std::int64_t monotonicNowNs() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
-  const std::int64_t deadlineNs =
-      static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec + delayMs * 1'000'000;
-  itimerspec expiry{};
-  expiry.it_value.tv_sec = static_cast<time_t>(deadlineNs / 1'000'000'000);
-  expiry.it_value.tv_nsec = static_cast<long>(deadlineNs % 1'000'000'000);
-  if (timerfd_settime(fd, TFD_TIMER_ABSTIME, &expiry, nullptr) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
+  return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
-guint attachPreciseTask(std::int64_t delayMs, PlatformCallback body) {
-  const int fd = armedTimerFd(delayMs);
-  // GLib's timeout keeps the deadline too, only less closely.
-  if (fd < 0) return attachTimeout(delayMs, runOnce, body);
+// Arms the timer for the absolute deadline, or disarms it with 0.
+void setDeadline(TimerSource* timer, std::int64_t deadlineNs) {
+  timer->deadlineNs = deadlineNs;
+  itimerspec expiry{};  // all zero disarms
+  expiry.it_value.tv_sec = static_cast<time_t>(deadlineNs / 1'000'000'000);
+  expiry.it_value.tv_nsec = static_cast<long>(deadlineNs % 1'000'000'000);
+  const bool armed = timer->fd >= 0 && timerfd_settime(timer->fd, TFD_TIMER_ABSTIME, &expiry, nullptr) == 0;
+  // Without a timerfd, GLib's ready time (the same clock, in µs) keeps the
+  // deadline too, only less closely. Unchanged, it costs nothing.
+  g_source_set_ready_time(&timer->base, armed || deadlineNs == 0 ? -1 : (deadlineNs + 999) / 1000);
+}
+
+void spareTimer(TimerSource* timer) {
+  setDeadline(timer, 0);
+  timer->body = nullptr;
+  sparedTimers.push_back(timer);
+}
+
+gboolean dispatchTimer(GSource* source, GSourceFunc, gpointer) {
+  auto* timer = reinterpret_cast<TimerSource*>(source);
+  if (timer->fd >= 0) {
+    // Clears the descriptor. A timer cancelled or armed anew since it polled
+    // ready reads nothing: timerfd_settime forgets past expirations.
+    std::uint64_t expirations = 0;
+    static_cast<void>(read(timer->fd, &expirations, sizeof expirations));
+  }
+  // So whether a task is due is told by its own deadline, not by the poll.
+  if (timer->body == nullptr || monotonicNowNs() < timer->deadlineNs) return G_SOURCE_CONTINUE;
+  const PlatformCallback body = timer->body;
+  spareTimer(timer);
+  body();
+  return G_SOURCE_CONTINUE;
+}
+
+// No prepare or check: GLib dispatches a source once its fd polled ready or
+// its ready time has come.
+GSourceFuncs timerSourceFuncs = {nullptr, nullptr, dispatchTimer, nullptr, nullptr, nullptr};
+
+TimerSource* takeTimer() {
+  if (!sparedTimers.empty()) {
+    TimerSource* timer = sparedTimers.back();
+    sparedTimers.pop_back();
+    return timer;
+  }
   GSource* source = g_source_new(&timerSourceFuncs, sizeof(TimerSource));
-  reinterpret_cast<TimerSource*>(source)->fd = fd;
-  g_source_add_unix_fd(source, fd, G_IO_IN);
+  auto* timer = reinterpret_cast<TimerSource*>(source);
+  timer->fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  timer->body = nullptr;
+  timer->deadlineNs = 0;
+  if (timer->fd >= 0) g_source_add_unix_fd(source, timer->fd, G_IO_IN);
   // As for the display source: no wake-ups of the loop around the dispatch.
   g_source_set_can_recurse(source, TRUE);
-  g_source_set_callback(source, runOnce, reinterpret_cast<gpointer>(body), nullptr);
-  const guint id = g_source_attach(source, mainThreadContext());
-  g_source_unref(source);
-  return id;
+  g_source_attach(source, mainThreadContext());
+  g_source_unref(source);  // the context keeps it, for the life of the process
+  return timer;
 }
 
 }  // namespace
@@ -121,14 +155,15 @@ void scheduleRepeatingTimer(std::int64_t intervalMs, PlatformCallback body) {
 }
 
 TaskHandle scheduleDelayedTask(std::int64_t delayMs, PlatformCallback body) {
-  const guint id = attachPreciseTask(delayMs, body);
-  return static_cast<TaskHandle>(GUINT_TO_POINTER(id));
+  TimerSource* timer = takeTimer();
+  timer->body = body;
+  setDeadline(timer, monotonicNowNs() + delayMs * 1'000'000);
+  return reinterpret_cast<TaskHandle>(timer);
 }
 
-void cancelDelayedTask(TaskHandle task) {
-  GSource* source = g_main_context_find_source_by_id(mainThreadContext(), GPOINTER_TO_UINT(task));
-  if (source != nullptr) g_source_destroy(source);
-}
+// The timer of a task that has run is already spared, maybe already serving
+// another task: hence only tasks that have not run may be cancelled.
+void cancelDelayedTask(TaskHandle task) { spareTimer(reinterpret_cast<TimerSource*>(task)); }
 
 void startBackgroundWorker(PlatformCallback body) {
   g_thread_unref(g_thread_new("command-reader", runWorker, reinterpret_cast<gpointer>(body)));
