@@ -2,6 +2,7 @@
 // every CF object made here for one call is released before it returns.
 #include <ApplicationServices/ApplicationServices.h>
 
+#include <chrono>
 #include <string>
 
 #include "accessibility/ax.h"
@@ -38,15 +39,41 @@ bool axIsProcessTrusted(AxRef options) {
   return AXIsProcessTrustedWithOptions(dictionary);
 }
 
-// A focused application that does not answer would otherwise hold each
-// call for the default messaging timeout, about 6 s, and every query queued
-// behind it. Set on the system-wide element, the timeout is the process's
-// own for every element; setting it again with each query costs no message.
-constexpr float messagingTimeoutSeconds = 1.0f;
+namespace {
+
+// A focused application that does not answer would otherwise hold each call
+// for the default messaging timeout, about 6 s, and every query queued
+// behind it. The timeout set on the system-wide element is the process's
+// own for every element, and setting it sends no message, so before each
+// call it is set to what is left of the query's second: a query asks up to
+// five questions, and an application that answers the first and then hangs
+// must not stretch the answer to five seconds.
+constexpr std::chrono::duration<float> queryBudget{1.0f};
+// Less than this left, nothing more is asked: a timeout of 0 would mean the
+// default again.
+constexpr std::chrono::duration<float> leastTimeout{0.01f};
+
+// The query under way's system-wide element, from its creation to its
+// release, which end the query (the reader thread's only).
+AXUIElementRef querySystemWide = nullptr;
+std::chrono::steady_clock::time_point queryDeadline;
+
+// False once the query's time is spent.
+bool armMessagingTimeout() {
+  if (querySystemWide == nullptr) return true;
+  const std::chrono::duration<float> left = queryDeadline - std::chrono::steady_clock::now();
+  if (left < leastTimeout) return false;
+  AXUIElementSetMessagingTimeout(querySystemWide, left.count());
+  return true;
+}
+
+}  // namespace
 
 AxRef axCreateSystemWide() {
   AXUIElementRef systemWide = AXUIElementCreateSystemWide();
-  if (systemWide != nullptr) AXUIElementSetMessagingTimeout(systemWide, messagingTimeoutSeconds);
+  querySystemWide = systemWide;
+  queryDeadline = std::chrono::steady_clock::now() +
+                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(queryBudget);
   return asAx(systemWide);
 }
 
@@ -57,7 +84,8 @@ bool axCopyAttributeValue(AxRef element, const char* attribute, AxRef* value) {
   CFStringRef name = createCFString(attribute);
   if (name == nullptr) return false;
   CFTypeRef copied = nullptr;
-  const AXError error = AXUIElementCopyAttributeValue(target, name, &copied);
+  const AXError error =
+      armMessagingTimeout() ? AXUIElementCopyAttributeValue(target, name, &copied) : kAXErrorCannotComplete;
   CFRelease(name);
   // Whatever came back is handed over with the answer; the caller releases
   // it, success or not, so nothing copied is ever dropped here.
@@ -71,7 +99,8 @@ bool axIsAttributeSettable(AxRef element, const char* attribute, bool* settable)
   CFStringRef name = createCFString(attribute);
   if (name == nullptr) return false;
   Boolean answer = false;
-  const AXError error = AXUIElementIsAttributeSettable(target, name, &answer);
+  const AXError error =
+      armMessagingTimeout() ? AXUIElementIsAttributeSettable(target, name, &answer) : kAXErrorCannotComplete;
   CFRelease(name);
   if (error != kAXErrorSuccess) return false;
   *settable = answer != false;
@@ -85,5 +114,7 @@ bool axStringValue(AxRef value, std::string* text) {
 }
 
 void axRelease(AxRef ref) {
-  if (ref != nullptr) CFRelease(asCF(ref));
+  if (ref == nullptr) return;
+  if (ref == asAx(querySystemWide)) querySystemWide = nullptr;
+  CFRelease(asCF(ref));
 }
