@@ -13,8 +13,15 @@ samples=$work_dir/samples.tsv
 log=$work_dir/children.log
 
 # -displayfd picks a free display and writes its number once the server listens.
+# -noreset keeps the server as a desktop session's stays: by default Xvfb
+# resets whenever its last client leaves, which wipes the root window's
+# properties. The phases before the real applications' leave the display
+# without clients at times, and the accessibility bus's launcher, started
+# then by the pyatspi peer, writes the bus's address to the root window
+# (AT_SPI_BUS) and disconnects; the reset that follows drops the address,
+# and a Qt 5 window started later never joins the accessibility bus.
 rm -f "$work_dir/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work_dir/display" 2>"$work_dir/xvfb.log" &
+Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$work_dir/display" 2>"$work_dir/xvfb.log" &
 xvfb_pid=$!
 runtime_dir=$(mktemp -d)
 trap 'kill "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true; rm -rf "$runtime_dir"' EXIT

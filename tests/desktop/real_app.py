@@ -133,6 +133,12 @@ def has_state(element, state):
         return False
 
 
+def root_bus_address():
+    """The accessibility bus's address on the root window, or None."""
+    check = subprocess.run(["xprop", "-root", "-notype", "AT_SPI_BUS"], capture_output=True, text=True)
+    return check.stdout.split("=", 1)[1].strip() if check.returncode == 0 and "=" in check.stdout else None
+
+
 def active_window():
     Atspi = atspi()
     for application in children(Atspi.get_desktop(0)):
@@ -260,7 +266,12 @@ class Application:
         if self.read_window_line(START_TIMEOUT_S) != "ready":
             return "the window never became active"
         if not wait_for(lambda: active_window() is not None, START_TIMEOUT_S):
-            return "the window never showed as active on the accessibility bus"
+            failure = "the window never showed as active on the accessibility bus"
+            # Qt 5 finds a bus that already runs only through the address its
+            # launcher wrote on the root window, which an X server reset wipes.
+            if self.kind == "qt" and root_bus_address() is None:
+                failure += " (the root window has no AT_SPI_BUS: has the X server reset since the bus started?)"
+            return failure
         return None
 
     def start_qt(self):
