@@ -246,7 +246,11 @@ XServer startXServer(int number) {
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   std::vector<std::string> arguments{"Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "800x600x24"};
-  if (number >= 0) arguments.insert(arguments.begin() + 1, ":" + std::to_string(number));
+  // Appended rather than ":" + to_string(): GCC 12 at -O3 takes the latter
+  // for an overlapping copy and stops the build (-Werror=restrict).
+  std::string display = ":";
+  display += std::to_string(number);
+  if (number >= 0) arguments.insert(arguments.begin() + 1, display);
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
