@@ -18,6 +18,7 @@
 #include "tests/doubles/captured_output.h"
 #include "tests/doubles/fake_evdev_device.h"
 #include "tests/doubles/fake_platform.h"
+#include "tests/fresh_tracker.h"
 #include "tests/expected_lines.h"
 
 namespace {
@@ -313,12 +314,7 @@ class WithTheTracker : public EvdevKeys {
  protected:
   void SetUp() override {
     EvdevKeys::SetUp();
-    resetFakePlatform();
-    startCapturingOutput();
-    modifierName = "option";
-    setUpModifiers(modifierName);
-    armDelayMs = 150;
-    setUpTracker();
+    startFreshTracker("option");
   }
 };
 

@@ -14,6 +14,7 @@
 #include "tests/doubles/captured_output.h"
 #include "tests/expected_lines.h"
 #include "tests/doubles/fake_platform.h"
+#include "tests/fresh_tracker.h"
 
 namespace {
 
@@ -77,12 +78,7 @@ struct Model {
 // Runs the events through the tracker and the model; returns a description
 // of the first disagreement, or the empty text.
 std::string firstFault(const std::string& name, const std::vector<Event>& events) {
-  resetFakePlatform();
-  startCapturingOutput();
-  modifierName = name;
-  setUpModifiers(modifierName);
-  armDelayMs = 150;
-  setUpTracker();
+  startFreshTracker(name);
   Model model{Model::State::idle, 0, 0, flagForName(name), name, {}};
 
   int downs = 0;

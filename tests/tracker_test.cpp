@@ -12,6 +12,7 @@
 #include "main/startup.h"
 #include "tests/doubles/captured_output.h"
 #include "tests/doubles/fake_platform.h"
+#include "tests/fresh_tracker.h"
 
 namespace {
 
@@ -47,12 +48,7 @@ int statesHeld() { return (isDown ? 1 : 0) + (pendingArm != nullptr ? 1 : 0) + (
 
 TEST_P(TrackerScenario, WritesExactlyTheExpectedLines) {
   const Scenario& scenario = GetParam();
-  resetFakePlatform();
-  startCapturingOutput();
-  modifierName = scenario.watchedName;
-  setUpModifiers(modifierName);
-  armDelayMs = 150;
-  setUpTracker();
+  startFreshTracker(scenario.watchedName);
 
   for (const Step& step : scenario.steps) {
     switch (step.kind) {
@@ -152,12 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
     CaseName());
 
 TEST(Tracker, ArmTaskIsScheduledForTheDelayFromThePress) {
-  resetFakePlatform();
-  startCapturingOutput();
-  modifierName = "option";
-  setUpModifiers(modifierName);
-  armDelayMs = 150;
-  setUpTracker();
+  startFreshTracker("option");
   advanceFakeClock(1000);
   onMonitorEvent(flagsChangedEventType, optionFlag);
   advanceFakeClock(149);

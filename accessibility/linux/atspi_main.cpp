@@ -26,6 +26,7 @@
 
 #include "accessibility/linux/atspi_protocol.h"
 #include "accessibility/linux/atspi_queries.h"
+#include "platform/linux/glib_log.h"
 
 namespace {
 
@@ -44,9 +45,6 @@ std::string partialRequest;
 // for the questions that follow the focus question.
 AxRef systemWide = nullptr;
 AxRef focused = nullptr;
-
-void discardLogMessage(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
-GLogWriterOutput discardLogRecord(GLogLevelFlags, const GLogField*, gsize, gpointer) { return G_LOG_WRITER_HANDLED; }
 
 // What malloc has handed out and not been given back (zero under a
 // sanitizer, whose allocator malloc's statistics do not see).
@@ -170,8 +168,7 @@ int main() {
   setrlimit(RLIMIT_CORE, &noCore);
 
   // Standard error is /dev/null already; this spares the formatting.
-  g_log_set_writer_func(discardLogRecord, nullptr, nullptr);
-  g_log_set_default_handler(discardLogMessage, nullptr);
+  discardGLibLog();
 
   GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
   g_unix_fd_add(STDIN_FILENO, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR), onRequests, nullptr);

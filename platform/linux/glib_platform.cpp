@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/linux/glib_log.h"
 #include "platform/linux/main_context.h"
 #include "platform/platform.h"
 
@@ -23,11 +24,6 @@ gboolean runRepeating(gpointer body) {
   reinterpret_cast<PlatformCallback>(body)();
   return G_SOURCE_CONTINUE;
 }
-
-// GLib and the libraries on it (libatspi among them) report trouble
-// through GLib's logging, which writes to stderr; the helper never does.
-void discardLogMessage(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
-GLogWriterOutput discardLogRecord(GLogLevelFlags, const GLogField*, gsize, gpointer) { return G_LOG_WRITER_HANDLED; }
 
 gpointer runWorker(gpointer body) {
   reinterpret_cast<PlatformCallback>(body)();
@@ -136,8 +132,7 @@ GMainContext* mainThreadContext() {
   if (helperContext == nullptr) {
     // First use comes from start-up on the main thread, before the reader
     // thread exists, which is when the log handlers must be in place.
-    g_log_set_writer_func(discardLogRecord, nullptr, nullptr);
-    g_log_set_default_handler(discardLogMessage, nullptr);
+    discardGLibLog();
     helperContext = g_main_context_new();
     g_main_context_push_thread_default(helperContext);
   }
