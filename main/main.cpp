@@ -3,5 +3,6 @@
 
 int main(int argc, char** argv) {
   openStandardDescriptors();
+  outliveClosedOutput();
   return runHelper(argc, argv);
 }

@@ -1,6 +1,7 @@
 #include "main/standard_descriptors.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,4 +15,21 @@ void openStandardDescriptors() {
     const int opened = open("/dev/null", O_RDWR);
     static_cast<void>(opened);
   }
+}
+
+namespace {
+
+void dropSignal(int) {}
+
+}  // namespace
+
+// Caught rather than ignored: an ignored signal stays ignored in every
+// process the helper starts (its accessibility process, and whatever that
+// starts in turn), while exec resets a caught one to its default.
+void outliveClosedOutput() {
+  struct sigaction action {};
+  action.sa_handler = dropSignal;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGPIPE, &action, nullptr);
 }

@@ -155,7 +155,7 @@ HelperRun finishHelper(HelperProcess& helper, int timeoutMs) {
   helper.input = -1;
   const std::int64_t deadline = nowMs() + timeoutMs;
   std::string output = helper.pending;
-  bool outputOpen = true, errorOpen = true;
+  bool outputOpen = helper.output >= 0, errorOpen = helper.error >= 0;  // a test may have closed one
   while ((outputOpen || errorOpen) && nowMs() < deadline) {
     pollfd fds[2] = {{outputOpen ? helper.output : -1, POLLIN, 0}, {errorOpen ? helper.error : -1, POLLIN, 0}};
     if (poll(fds, 2, static_cast<int>(deadline - nowMs())) <= 0) break;

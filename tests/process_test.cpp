@@ -78,6 +78,20 @@ TEST(Process, StaysQuietWhileIdle) {
   EXPECT_EQ(end.standardError, "");
 }
 
+TEST(Process, OutputClosedByTheParentRunsUntilItsInputCloses) {
+  HelperProcess helper = startHelper({});
+  ASSERT_EQ(readLines(helper, 3), opening("option"));
+  // A parent that no longer wants the lines, and keeps its end of the input.
+  close(helper.output);
+  helper.output = -1;
+  ASSERT_TRUE(writeAll(helper.input, "check-focus\ncheck-focus\n"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_FALSE(endsWithin(helper, 0)) << "ended before its input closed";
+  HelperRun run = finishHelper(helper);
+  EXPECT_EQ(run.exitStatus, 0) << "killed by a signal, or still running";
+  EXPECT_EQ(run.standardError, "");
+}
+
 // A parent may start the helper with one of its standard descriptors closed.
 // Whatever the helper opens first (on a desktop, its X connection) must not
 // take that number: lines would go into the X connection, and input be read
