@@ -26,6 +26,7 @@ add_library(ortel_platform STATIC
   platform/linux/glib_platform.cpp
   platform/linux/key_backend.cpp
   platform/linux/x11_monitor.cpp
+  platform/linux/x11_opener.cpp
   platform/linux/evdev_monitor.cpp
   accessibility/linux/ax_query.cpp
   accessibility/linux/atspi_client.cpp)

@@ -4,8 +4,8 @@
 // while another client holds a keyboard grab.
 //
 // Everything here runs on the main thread: the connection is read by a GLib
-// source on the main thread's own context, and the trust poll checks and
-// reopens it from there too.
+// source on the main thread's own context, and the trust poll checks it and
+// takes a new one from there too, once x11_opener.cpp has opened it.
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
@@ -18,6 +18,7 @@
 #include "hotkey/tracker.h"
 #include "platform/linux/main_context.h"
 #include "platform/linux/x11_display.h"
+#include "platform/linux/x11_opener.h"
 #include "platform/platform.h"
 
 namespace {
@@ -25,7 +26,7 @@ namespace {
 constexpr int keycodeCount = 256;  // X keycodes are 8 bits
 
 Display* display = nullptr;
-bool displayLost = false;  // set by Xlib's I/O error exit handler
+bool displayLost = false;  // set by Xlib's I/O error exit handler (x11_opener.cpp)
 int xinputOpcode = 0;
 int xkbEventType = 0;
 GSource* displaySource = nullptr;
@@ -45,11 +46,6 @@ std::array<ModifierFlags, keycodeCount> keyFlags{};
 std::array<ModifierFlags, keycodeCount> heldKeyFlags{};
 bool capsLocked = false;
 bool capsPressEngaged = false;  // the last Caps Lock press engaged the lock
-
-int ignoreProtocolError(Display*, XErrorEvent*) { return 0; }
-// Xlib's own handlers print to stderr and exit; the helper does neither.
-int ignoreIoError(Display*) { return 0; }
-void noteDisplayLost(Display*, void*) { displayLost = true; }
 
 ModifierFlags flagForKeysym(KeySym keysym) {
   switch (keysym) {
@@ -256,28 +252,11 @@ void attachDisplaySource() {
   g_source_attach(displaySource, mainThreadContext());
 }
 
-bool hasNeededExtensions(Display* candidate) {
-  int event = 0, error = 0;
-  int major = 2, minor = 2;
-  if (!XQueryExtension(candidate, "XInputExtension", &xinputOpcode, &event, &error)) return false;
-  if (XIQueryVersion(candidate, &major, &minor) != Success || major < 2 || (major == 2 && minor < 2)) return false;
-  int xkbOpcode = 0, xkbError = 0;
-  int xkbMajor = XkbMajorVersion, xkbMinor = XkbMinorVersion;
-  return XkbQueryExtension(candidate, &xkbOpcode, &xkbEventType, &xkbError, &xkbMajor, &xkbMinor);
-}
-
+// The connection is opened off the main thread (x11_opener.cpp) and taken
+// here once it is up; listening on it costs a few round trips to a server
+// that has just answered.
 bool openDisplay() {
-  XSetErrorHandler(ignoreProtocolError);
-  XSetIOErrorHandler(ignoreIoError);
-  Display* opened = XOpenDisplay(nullptr);
-  if (opened == nullptr) return false;
-  XSetIOErrorExitHandler(opened, noteDisplayLost, nullptr);
-  if (!hasNeededExtensions(opened) || displayLost) {
-    XCloseDisplay(opened);
-    displayLost = false;
-    return false;
-  }
-  display = opened;
+  if (!takeOpenedDisplay(&displayLost, &display, &xinputOpcode, &xkbEventType)) return false;
   attachDisplaySource();
   if (monitorHandler != nullptr) startListening();
   if (displayLost) {
