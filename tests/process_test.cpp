@@ -92,6 +92,25 @@ TEST(Process, OutputClosedByTheParentRunsUntilItsInputCloses) {
   EXPECT_EQ(run.standardError, "");
 }
 
+// GLib's loop takes two descriptors beyond the three standard ones, and the
+// X connection one more. Below that the helper still speaks the protocol.
+TEST(Process, OpenFileLimitTooLowForTheLoopStillEndsCleanly) {
+  XServer server = startXServer();
+  ASSERT_GT(server.pid, 0) << "Xvfb did not start";
+  for (const int limit : {4, 5}) {
+    HelperProcess helper = startChild("/usr/bin/prlimit", {"--nofile=" + std::to_string(limit), helperPath()},
+                                      {displayVariable(server.number)});
+    EXPECT_EQ(readLines(helper, 3), opening("option")) << "limit " << limit;
+    EXPECT_TRUE(writeAll(helper.input, "check-focus\n")) << "limit " << limit;
+    EXPECT_EQ(readLines(helper, 1), Lines{"focus:none"}) << "limit " << limit;
+    HelperRun run = finishHelper(helper);
+    EXPECT_EQ(run.lines, Lines{}) << "limit " << limit;
+    EXPECT_EQ(run.exitStatus, 0) << "limit " << limit;
+    EXPECT_EQ(run.standardError, "") << "limit " << limit;
+  }
+  stopXServer(server);
+}
+
 // A parent may start the helper with one of its standard descriptors closed.
 // Whatever the helper opens first (on a desktop, its X connection) must not
 // take that number: lines would go into the X connection, and input be read

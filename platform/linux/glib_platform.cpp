@@ -5,6 +5,7 @@
 // whichever thread calls them. None runs in the helper today (AT-SPI has a
 // process of its own), but none can then steal the key path's sources.
 #include <glib.h>
+#include <sys/eventfd.h>
 #include <sys/timerfd.h>
 #include <time.h>
 #include <unistd.h>
@@ -126,27 +127,61 @@ TimerSource* takeTimer() {
   return timer;
 }
 
+// GLib makes two descriptors for the loop, the wake-ups of the helper's
+// context and of the global default one (made as the helper's is pushed),
+// and ends the process by SIGTRAP when it cannot. Under an open-file limit
+// that leaves fewer, the helper runs without a loop instead. They are tried
+// for and given back just before GLib takes them, so nothing else can take
+// them in between: nothing else runs yet.
+bool wakeUpsAvailable() {
+  const int first = eventfd(0, EFD_CLOEXEC);
+  const int second = eventfd(0, EFD_CLOEXEC);
+  for (int fd : {first, second}) {
+    if (fd >= 0) close(fd);
+  }
+  return first >= 0 && second >= 0;
+}
+
+bool loopChecked = false;
+bool loopUsable = false;
+
 }  // namespace
 
-GMainContext* mainThreadContext() {
-  if (helperContext == nullptr) {
-    // First use comes from start-up on the main thread, before the reader
+bool mainLoopUsable() {
+  if (!loopChecked) {
+    // First use comes from start-up on the main thread, before any other
     // thread exists, which is when the log handlers must be in place.
+    loopChecked = true;
     discardGLibLog();
-    helperContext = g_main_context_new();
-    g_main_context_push_thread_default(helperContext);
+    loopUsable = wakeUpsAvailable();
+    if (loopUsable) {
+      helperContext = g_main_context_new();
+      g_main_context_push_thread_default(helperContext);
+    }
   }
+  return loopUsable;
+}
+
+GMainContext* mainThreadContext() {
+  mainLoopUsable();
   return helperContext;
 }
 
 void runApplicationLoop() {
+  if (!mainLoopUsable()) {
+    // Nothing for the main thread to do: no keys, no poll. The reader goes
+    // on answering and ends the process at the end of its input.
+    for (;;) pause();
+  }
   GMainLoop* loop = g_main_loop_new(mainThreadContext(), FALSE);
   g_main_loop_run(loop);
   g_main_loop_unref(loop);
 }
 
+// Without a loop the only timer, the trust poll, would never run, and would
+// find nothing to change: trust stays false (key_backend.cpp).
 void scheduleRepeatingTimer(std::int64_t intervalMs, PlatformCallback body) {
-  attachTimeout(intervalMs, runRepeating, body);
+  if (mainLoopUsable()) attachTimeout(intervalMs, runRepeating, body);
 }
 
 TaskHandle scheduleDelayedTask(std::int64_t delayMs, PlatformCallback body) {

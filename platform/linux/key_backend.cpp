@@ -9,6 +9,7 @@
 
 #include "accessibility/ax.h"
 #include "platform/linux/evdev_monitor.h"
+#include "platform/linux/main_context.h"
 #include "platform/linux/x11_display.h"
 #include "platform/platform.h"
 
@@ -36,7 +37,11 @@ AxRef axCreateTrueOptions(AxRef) { return nullptr; }
 
 // Called from the main thread, at start-up and by the trust poll, which is
 // also what brings a lost display back or finds a keyboard made readable.
-bool axIsProcessTrusted(AxRef) { return readsEventDevices() ? evdevKeyboardsReadable() : x11DisplayUsable(); }
+// Keys are heard only through the main loop.
+bool axIsProcessTrusted(AxRef) {
+  if (!mainLoopUsable()) return false;
+  return readsEventDevices() ? evdevKeyboardsReadable() : x11DisplayUsable();
+}
 
 MonitorHandle addGlobalMonitor(std::uint64_t eventMask, MonitorHandler handler) {
   return readsEventDevices() ? evdevAddGlobalMonitor(eventMask, handler) : x11AddGlobalMonitor(eventMask, handler);

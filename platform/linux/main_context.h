@@ -4,4 +4,10 @@
 
 #include <glib.h>
 
+// Whether the loop could be made: not when the open-file limit leaves no
+// room for GLib's own descriptors. Without it nothing is heard and trust
+// stays false, so no backend attaches a source.
+bool mainLoopUsable();
+
+// Only while mainLoopUsable().
 GMainContext* mainThreadContext();
