@@ -6,10 +6,11 @@
     if helper.check_focus() == "editable": ...
     helper.stop()
 
-One thread of the helper's own reads its lines, calls the callbacks, matches
-each focus reply to its question in the order asked, and starts the helper
-again, with a back-off, when it ends unasked. Callbacks run on that thread:
-they must not block, and from there ask_focus, not check_focus.
+One thread of the client's own reads the helper's lines, calls the callbacks,
+matches each focus reply to its question in the order asked, and starts the
+helper again, with a back-off, when it ends unasked. Callbacks run on that
+thread: they must not block, and may ask (ask_focus) but not wait for the
+reply there, which only that thread can take (add_done_callback instead).
 """
 import collections
 import concurrent.futures
@@ -37,10 +38,24 @@ class HelperStopped(HelperError):
     """The helper was stopped, or not started, before it answered."""
 
 
+class _Reply(concurrent.futures.Future):
+    """A Future that refuses to be waited for on the thread that would set it."""
+
+    def __init__(self, supervisor):
+        super().__init__()
+        self._supervisor = supervisor
+
+    def result(self, timeout=None):
+        if not self.done() and threading.current_thread() is self._supervisor:
+            raise HelperError("a callback waited for a focus reply, which only its own thread can take: "
+                              "use add_done_callback")
+        return super().result(timeout)
+
+
 class _Question:
-    def __init__(self, deadline):
+    def __init__(self, deadline, supervisor):
         self.deadline = deadline
-        self.future = concurrent.futures.Future()
+        self.future = _Reply(supervisor)
 
     def settle(self, answer=None, error=None):
         if self.future.done():
@@ -134,7 +149,8 @@ class Helper:
 
     def ask_focus(self, timeout=None):
         """A Future of "editable" or "none"; FocusTimeout or HelperStopped otherwise."""
-        question = _Question(time.monotonic() + (self._focus_timeout if timeout is None else timeout))
+        deadline = time.monotonic() + (self._focus_timeout if timeout is None else timeout)
+        question = _Question(deadline, self._thread)
         with self._lock:
             if not self._started:
                 question.settle(error=HelperStopped("ortel-helper is not started"))
@@ -149,9 +165,7 @@ class Helper:
         return question.future
 
     def check_focus(self, timeout=None):
-        """Blocks until the reply: "editable" or "none"."""
-        if threading.current_thread() is self._thread:
-            raise HelperError("check_focus would wait for its own thread: use ask_focus in a callback")
+        """Blocks until the reply: "editable" or "none". Not from a callback: see ask_focus."""
         return self.ask_focus(timeout).result()
 
     def stop(self):

@@ -15,7 +15,7 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.dirname(HERE))
 
-from ortel_helper import FocusTimeout, Helper, HelperStopped  # noqa: E402
+from ortel_helper import FocusTimeout, Helper, HelperError, HelperStopped  # noqa: E402
 
 LATE_REPLY_HELPER = os.path.join(HERE, "..", "..", "late_reply_helper.py")
 
@@ -219,6 +219,23 @@ class ClientTest(unittest.TestCase):
             # Asked before the late reply comes, answered after it.
             self.assertEqual(helper.check_focus(), "editable")
         self.assertEqual(debug, ["watching option", "focus-unavailable timeout"])
+
+    def test_callback_that_waits_for_a_reply_is_refused_rather_than_stuck(self):
+        outcome = []
+
+        def on_trusted(_trusted):
+            reply = helper.ask_focus()
+            try:
+                reply.result()
+            except HelperError as error:
+                outcome.append(error)
+            reply.add_done_callback(lambda done: outcome.append(done.result()))
+
+        helper = Helper(HELPER, on_trusted=on_trusted)
+        with helper:
+            until(lambda: len(outcome) == 2, "the reply")
+        self.assertIsInstance(outcome[0], HelperError)
+        self.assertIn(outcome[1], ("editable", "none"))
 
     def test_watched_name_must_be_one_line(self):
         with self.assertRaises(ValueError):
