@@ -5,9 +5,12 @@
 # make bench: install what the benchmark needs, measure the release helper against its
 #             peers on a private Xvfb display, write bench/results.md and bench/latency-cdf.png.
 #             make bench BENCH_ARGS="--phases apps" measures only the real applications.
+# make install: build the release helper and install it into PREFIX (/usr/local), under DESTDIR if set:
+#             PREFIX/libexec/ortel-helper/ortel-helper and, beside it, ortel-atspi.
+# make deb: build the release helper's Debian package, build/release/package/ortel-helper_VERSION_ARCH.deb.
 # make bench-evdev: measure the release helper's event devices' monitor against a bare C
 #             reader in the tests' virtual machine, write bench/evdev-results.md.
-.PHONY: run test demo deps build bench bench-evdev clean fuzz fuzz-build
+.PHONY: run test demo deps build install deb bench bench-evdev clean fuzz fuzz-build
 
 JOBS ?= $(shell nproc)
 CMAKE_GEN := -G Ninja
@@ -23,6 +26,16 @@ run: build
 
 deps:
 	bash scripts/install-deps.sh all
+
+PREFIX ?= /usr/local
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install build/release --prefix "$(PREFIX)"
+
+# The package's dependencies are computed from the executables (dpkg-shlibdeps).
+deb: build
+	bash scripts/install-deps.sh deb
+	rm -rf build/release/package
+	cd build/release && cpack -G DEB
 
 # The real applications the focus tests run in are a group of their own, large
 # enough that only the tests ask for them (not run, demo or fuzz).

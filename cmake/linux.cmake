@@ -51,3 +51,9 @@ if(NOT ORTEL_SANITIZE)
   target_link_options(ortel-helper PRIVATE -static-libstdc++ -static-libgcc)
   target_link_options(ortel_atspi PRIVATE -static-libstdc++ -static-libgcc)
 endif()
+
+# Installed side by side, since the helper starts its accessibility process
+# from its own folder; in libexec, because only a parent application runs
+# them. The Debian package is made from the same rules.
+install(TARGETS ortel-helper ortel_atspi RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/ortel-helper)
+include(${CMAKE_CURRENT_LIST_DIR}/debian.cmake)

@@ -46,3 +46,10 @@ else()
                   "hardened runtime or the entitlements. Sign it before use: codesign ${ortel_codesign_text} "
                   "--entitlements ${ortel_entitlements} --sign IDENTITY ortel-helper")
 endif()
+
+# Installed into a parent application's bundle, where docs/macos.md says it
+# goes: cmake --install BUILD --prefix Parent.app. Copied as signed: with the
+# install RPATH used from the start, CMake has nothing to rewrite in the
+# installed file, which would break its signature.
+set_target_properties(ortel-helper PROPERTIES BUILD_WITH_INSTALL_RPATH ON)
+install(TARGETS ortel-helper RUNTIME DESTINATION Contents/Helpers)

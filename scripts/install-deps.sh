@@ -12,6 +12,13 @@ build_packages=(g++ cmake ninja-build make pkg-config libglib2.0-dev libx11-dev 
 # most desktops, is what would let libdbus autolaunch a bus of its own: the
 # tests check that the helper never does.
 test_packages=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb dbus-daemon dbus-x11 at-spi2-core python3-gi gir1.2-gtk-3.0 libxtst-dev)
+# The Debian package (make deb): CPack reads the executables' libraries
+# with file and dpkg-shlibdeps (dpkg-dev); the package test runs it too.
+deb_packages=(dpkg-dev file)
+test_packages+=("${deb_packages[@]}")
+# The clients' tests (clients/): Node.js, Debian's where there is no node;
+# Python is the system's, already there for the GTK window.
+command -v node >/dev/null 2>&1 || test_packages+=(nodejs)
 # The event devices' tests boot Debian's kernel (fetched by tests/vm/run.sh
 # with apt-get download, never installed) under QEMU, with a busybox that
 # needs no libraries as the guest's shell; xz unpacks the kernel.
@@ -35,9 +42,10 @@ command -v npm >/dev/null 2>&1 || bench_packages+=(nodejs npm)
 case "${1:-all}" in
   build) wanted=("${build_packages[@]}") ;;
   all) wanted=("${build_packages[@]}" "${test_packages[@]}") ;;
+  deb) wanted=("${build_packages[@]}" "${deb_packages[@]}") ;;
   bench) wanted=("${build_packages[@]}" "${bench_packages[@]}") ;;
   apps) wanted=("${apps_packages[@]}") ;;
-  *) echo "usage: $0 [build|all|bench|apps]" >&2; exit 2 ;;
+  *) echo "usage: $0 [build|all|deb|bench|apps]" >&2; exit 2 ;;
 esac
 
 missing=()
