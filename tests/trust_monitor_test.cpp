@@ -20,12 +20,12 @@ class TrustAndMonitor : public testing::Test {
     startCapturingOutput();
   }
 
-  // The helper holds these for its whole life; each test's start-up makes new ones.
+  // The helper holds these for its whole life. Released here, they are left
+  // dangling, unread: the next test's start-up makes new ones before
+  // anything asks for them.
   void TearDown() override {
     axRelease(promptOpts);
     axRelease(promptKey);
-    promptOpts = nullptr;
-    promptKey = nullptr;
   }
 
   // Start-up up to the loop, as the helper runs it.
@@ -111,10 +111,22 @@ TEST_F(TrustAndMonitor, FailedInstallIsRetriedOnlyAfterTrustGoesFalseAndBack) {
 TEST_F(TrustAndMonitor, StartUpOrderEndsWithTheLoop) {
   start(true);
   EXPECT_EQ(fakePlatformCalls(), (Lines{"monitor 5120", "timer 1500", "worker", "loop"}));
-  EXPECT_FALSE(isDown);
-  EXPECT_EQ(pendingArm, nullptr);
-  EXPECT_FALSE(armBlocked);
-  EXPECT_EQ(armDelayMs, 150);
+}
+
+// Start-up leaves the tracker idle, armed for 150 ms and named after the
+// argument: the first hold after it behaves as any other.
+TEST_F(TrustAndMonitor, StartUpLeavesTheTrackerReadyForAHold) {
+  setFakeTrust(true);
+  char program[] = "ortel-helper";
+  char name[] = "Command";
+  char* argv[] = {program, name, nullptr};
+  runHelper(2, argv);
+  takeOutputLines();
+  ASSERT_TRUE(deliverFakeEvent(flagsChangedEventType, optionFlag));
+  advanceFakeClock(149);
+  EXPECT_EQ(takeOutputLines(), Lines{"debug:flagsChanged raw=524288 watched=true others=false"});
+  advanceFakeClock(1);
+  EXPECT_EQ(takeOutputLines(), Lines{"Command:down"});
 }
 
 }  // namespace
