@@ -9,6 +9,7 @@
 #include "tests/doubles/captured_output.h"
 #include "tests/doubles/fake_ax.h"
 #include "tests/doubles/fake_platform.h"
+#include "tests/expected_lines.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ class TrustAndMonitor : public testing::Test {
 using Lines = std::vector<std::string>;
 
 TEST_F(TrustAndMonitor, TrustedAtStartInstallsTheMonitorOnceAndStaysQuiet) {
-  EXPECT_EQ(start(true), (Lines{"ready", "debug:watching option", "trusted:true", "debug:monitor-installed"}));
+  EXPECT_EQ(start(true), openingLines(true));
   advanceFakeClock(15000);
   EXPECT_EQ(takeOutputLines(), Lines{});
   installMonitor();
@@ -63,7 +64,7 @@ TEST_F(TrustAndMonitor, PromptOnlyAtStartAndOptionsBuiltOnce) {
 }
 
 TEST_F(TrustAndMonitor, GrantInstallsTheMonitorRightAfterTheTrustLine) {
-  EXPECT_EQ(start(false), (Lines{"ready", "debug:watching option", "trusted:false"}));
+  EXPECT_EQ(start(false), openingLines(false));
   EXPECT_EQ(monitorRequests(), 0);
   advanceFakeClock(3000);
   setFakeTrust(true);
