@@ -24,7 +24,6 @@
 #include <vector>
 
 #include "bench/child.h"
-#include "bench/proc_stats.h"
 #include "tests/vm/uinput_device.h"
 
 namespace {
