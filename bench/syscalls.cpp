@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-SyscallCount startCounting(pid_t pid, const std::string& file) {
-  SyscallCount count{std::make_unique<Child>("strace", std::vector<std::string>{"strace", "-f", "-c", "-qq", "-o", file,
+SyscallCount startCounting(pid_t pid, const std::string& file, const std::string& strace) {
+  SyscallCount count{std::make_unique<Child>("strace", std::vector<std::string>{strace, "-f", "-c", "-qq", "-o", file,
                                                                                  "-p", std::to_string(pid)}),
                      file};
   // strace says nothing once attached (-qq): give it the time to seize

@@ -19,7 +19,7 @@ struct SyscallCount {
 };
 
 // Attaches to pid and waits until strace holds every thread of it.
-SyscallCount startCounting(pid_t pid, const std::string& file);
+SyscallCount startCounting(pid_t pid, const std::string& file, const std::string& strace = "strace");
 // Detaches and returns the calls by name, with "total"; empty if strace failed.
 std::map<std::string, long> stopCounting(SyscallCount& count);
 // "poll=36 write=40 ...", the most frequent first.
