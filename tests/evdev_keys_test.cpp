@@ -16,21 +16,10 @@
 #include "platform/linux/evdev_keys.h"
 #include "platform/linux/key_state.h"
 #include "tests/case_names.h"
+#include "tests/heard_events.h"
 #include "tests/doubles/fake_evdev_device.h"
 
 namespace {
-
-using Events = std::vector<std::string>;
-
-// What the monitor's handler heard, as "flags N" and "key down".
-Events heard;
-
-void recordEvent(std::uint64_t eventType, std::uint64_t flags) {
-  heard.push_back(eventType == keyDownEventType ? "key down" : "flags " + std::to_string(flags));
-}
-
-std::string flags(ModifierFlags value) { return "flags " + std::to_string(value); }
-const std::string keyDown = "key down";
 
 struct Record {
   unsigned short type;
@@ -73,7 +62,7 @@ class EvdevKeys : public testing::Test {
  protected:
   void SetUp() override {
     resetFakeEventDevices();
-    heard.clear();
+    takeHeard();
   }
 
   void TearDown() override {
@@ -103,12 +92,6 @@ class EvdevKeys : public testing::Test {
       ASSERT_EQ(write(keyboard.writeEnd, bytes.data() + offset, length), static_cast<ssize_t>(length));
       ASSERT_TRUE(evdevReadKeyboard(keyboard.readEnd));
     }
-  }
-
-  static Events takeHeard() {
-    Events events;
-    events.swap(heard);
-    return events;
   }
 
   // A deque, so that a keyboard stays where it is while more are plugged.
@@ -171,7 +154,7 @@ TEST_P(Decoding, GivesTheSameEventsInPiecesOfAnySize) {
     EXPECT_EQ(takeHeard(), decoding.expected) << "in pieces of " << chunkBytes << " bytes";
     TearDown();
     keyboards.clear();
-    heard.clear();
+    takeHeard();
   }
 }
 

@@ -12,6 +12,20 @@ inline std::string flagsLine(std::uint64_t raw, bool watched, bool others) {
          " others=" + (others ? "true" : "false");
 }
 
+// Both shift keys pressed, then both control keys, then both command keys,
+// left before right, then all let go in the same order, while option is
+// watched: what each backend must make of its own names for those keys.
+inline std::vector<std::string> eachModifierInTurnLines() {
+  constexpr std::uint64_t shift = 1 << 17, control = 1 << 18, command = 1 << 20;
+  const std::uint64_t held[] = {shift, shift, shift | control, shift | control, shift | control | command,
+                                shift | control | command, shift | control | command, control | command,
+                                control | command, command, command};
+  std::vector<std::string> lines;
+  for (std::uint64_t flags : held) lines.push_back(flagsLine(flags, false, true));
+  lines.push_back(flagsLine(0, false, false));
+  return lines;
+}
+
 // The first lines of every run: ready, the watching line, the trust line
 // and, once trusted, the monitor's line.
 inline std::vector<std::string> openingLines(bool trustedAtStart, const std::string& watchedName = "option") {

@@ -10,19 +10,9 @@
 #include "platform/key_events.h"
 #include "platform/linux/key_state.h"
 #include "tests/case_names.h"
+#include "tests/heard_events.h"
 
 namespace {
-
-using Events = std::vector<std::string>;
-
-Events heard;
-
-void recordEvent(std::uint64_t eventType, std::uint64_t flags) {
-  heard.push_back(eventType == keyDownEventType ? "key down" : "flags " + std::to_string(flags));
-}
-
-std::string flags(ModifierFlags value) { return "flags " + std::to_string(value); }
-const std::string keyDown = "key down";
 
 struct Step {
   enum class Kind { down, up, lock, resync, forget, listen } kind;
@@ -126,7 +116,7 @@ class KeyState : public testing::TestWithParam<KeyStateCase> {
     keyStateListen(nullptr);
     keyStateForget(1);
     keyStateForget(2);
-    heard.clear();
+    takeHeard();
   }
   void TearDown() override { SetUp(); }
 };
@@ -144,6 +134,7 @@ TEST_P(KeyState, TellsExactlyTheExpectedEvents) {
       case Step::Kind::listen: keyStateListen(recordEvent); break;
     }
   }
+  const Events heard = takeHeard();
   EXPECT_EQ(heard, keyStateCase.expected);
   // Every change of the flags is told: what the tracker heard last is what
   // is held.

@@ -33,11 +33,7 @@ const KeyScenario keyScenarios[] = {
     {"each modifier key on its own bit, on both sides", "option",
      {"+Shift_L", "+Shift_R", "+Control_L", "+Control_R", "+Super_L", "+Super_R", "-Shift_L", "-Shift_R", "-Control_L",
       "-Control_R", "-Super_L", "-Super_R"},
-     {flagsLine(shift, false, true), flagsLine(shift, false, true), flagsLine(shift | control, false, true),
-      flagsLine(shift | control, false, true), flagsLine(shift | control | command, false, true),
-      flagsLine(shift | control | command, false, true), flagsLine(shift | control | command, false, true),
-      flagsLine(control | command, false, true), flagsLine(control | command, false, true),
-      flagsLine(command, false, true), flagsLine(command, false, true), flagsLine(0, false, false)}},
+     eachModifierInTurnLines()},
     // AltGr: the option key of a Mac keyboard's right side.
     {"both Alt keys and AltGr are option", "shift",
      {"+Alt_L", "+ISO_Level3_Shift", "+Alt_R", "-Alt_L", "-ISO_Level3_Shift", "-Alt_R"},

@@ -36,11 +36,7 @@ const KeyScenario keyScenarios[] = {
     {"each modifier key on its own bit, on both sides", "option",
      {"+LEFTSHIFT", "+RIGHTSHIFT", "+LEFTCTRL", "+RIGHTCTRL", "+LEFTMETA", "+RIGHTMETA", "-LEFTSHIFT", "-RIGHTSHIFT",
       "-LEFTCTRL", "-RIGHTCTRL", "-LEFTMETA", "-RIGHTMETA"},
-     {flagsLine(shift, false, true), flagsLine(shift, false, true), flagsLine(shift | control, false, true),
-      flagsLine(shift | control, false, true), flagsLine(shift | control | command, false, true),
-      flagsLine(shift | control | command, false, true), flagsLine(shift | control | command, false, true),
-      flagsLine(control | command, false, true), flagsLine(control | command, false, true),
-      flagsLine(command, false, true), flagsLine(command, false, true), flagsLine(0, false, false)}},
+     eachModifierInTurnLines()},
     // Right Alt is also AltGr. Unlike X11, the kernel passes on an Fn key
     // where the keyboard reports one.
     {"both Alt keys are option, Fn is function", "shift",
