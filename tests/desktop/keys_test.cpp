@@ -22,7 +22,7 @@ struct KeyScenario {
 
 void PrintTo(const KeyScenario& scenario, std::ostream* out) { *out << scenario.name; }
 
-constexpr unsigned long capsLock = 65536, shift = 131072, control = 262144, option = 524288, command = 1048576;
+constexpr unsigned long capsLock = 65536, option = 524288;
 
 // What X11 adds to the key state: keysyms, XKB's Caps Lock and keymap
 // changes. What the tracker makes of the events is its own table's

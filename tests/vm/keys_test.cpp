@@ -23,8 +23,7 @@ struct KeyScenario {
 
 void PrintTo(const KeyScenario& scenario, std::ostream* out) { *out << scenario.name; }
 
-constexpr unsigned long capsLock = 65536, shift = 131072, control = 262144, option = 524288, command = 1048576,
-                        function = 8388608;
+constexpr unsigned long capsLock = 65536, option = 524288, function = 8388608;
 
 // What the event devices add to the key state: the kernel's key codes, its
 // repeats, the Caps Lock light, two keyboards. What the tracker makes of the
