@@ -1,11 +1,11 @@
-// Child processes of the benchmark, each with its standard input and output
-// on pipes, and every output line stamped with the monotonic time at which
-// the driver read it.
+// The benchmark's programs: children of tests/child_process.h with a name,
+// started as the benchmark starts them (on PATH, with its environment and
+// its standard error, which run.sh sends to children.log), and ended when
+// they go out of scope.
 #pragma once
 
 #include <sys/types.h>
 
-#include <cstdint>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -14,47 +14,34 @@
 #include <string_view>
 #include <vector>
 
-std::int64_t monotonicNs();
-
-struct Line {
-  std::string text;
-  std::int64_t arrivalNs = 0;
-};
+#include "tests/child_process.h"
 
 class Child {
  public:
-  // Runs argv (searched on PATH) with the driver's environment; standard
-  // error is the driver's own. Throws std::runtime_error if it cannot start.
+  // Throws std::runtime_error if it cannot start.
   Child(std::string name, const std::vector<std::string>& argv);
-  ~Child();
+  ~Child() { stop(); }
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
 
   const std::string& name() const { return name_; }
-  pid_t pid() const { return pid_; }
-  int outputFd() const { return output_; }
-  bool outputOpen() const { return output_ >= 0; }
+  pid_t pid() const { return process_.pid; }
+  HelperProcess& process() { return process_; }
 
-  bool send(std::string_view text);
-  // Reads what the pipe holds now; complete lines go to lines(), stamped
-  // with the time the read returned. Closes the output at end of file.
-  void readAvailable();
-  std::deque<Line>& lines() { return lines_; }
-
+  bool send(std::string_view text) { return writeAll(process_.input, text); }
+  // The lines read so far, each stamped with the time its read returned.
+  std::deque<Line>& lines() { return process_.lines; }
   // Waits for a line that matches, dropping the lines before it.
-  std::optional<Line> await(const std::function<bool(std::string_view)>& matches, int timeoutMs);
-
+  std::optional<Line> await(const std::function<bool(std::string_view)>& matches, int timeoutMs) {
+    return awaitLine(process_, matches, timeoutMs);
+  }
   // Closes the child's input, which ends the helper and the scripts, and
-  // waits graceMs for it to exit before it is terminated, then killed.
-  void stop(int graceMs = 3000);
+  // waits graceMs for it to exit before it is ended.
+  void stop(int graceMs = 3000) { stopChild(process_, graceMs); }
 
  private:
   std::string name_;
-  pid_t pid_ = -1;
-  int input_ = -1;
-  int output_ = -1;
-  std::string pending_;
-  std::deque<Line> lines_;
+  HelperProcess process_;
 };
 
 // Waits until some child has output, or untilNs, and reads what is there.

@@ -10,6 +10,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -20,7 +22,7 @@
 #include <vector>
 
 #include "bench/child.h"
-#include "bench/proc_stats.h"
+#include "bench/syscalls.h"
 
 namespace {
 
@@ -30,7 +32,9 @@ struct Options {
   std::string samples;
   std::string realApp;  // tests/desktop/real_app.py
   std::string phases = "startup,keys,focus,apps,idle";
-  int holds = 200;
+  int holds = 240;
+  int keyRuns = 12;
+  int countHolds = 40;
   int starts = 50;
   int queries = 100;
   int idleSeconds = 60;
@@ -190,19 +194,28 @@ bool sawRelease(Observer& observer, std::int64_t sinceNs) {
   return false;
 }
 
-void measureKeys(const Options& options, Samples& samples) {
-  std::printf("keys: %d holds of Alt_L, seen by the helper, xinput and uiohook-napi\n", options.holds);
-  std::fflush(stdout);
+// The three listeners, started in the order given (0 ours, 1 xinput, 2
+// uiohook-napi), each once the one before is ready, and kept in that order.
+std::vector<Observer> startListeners(const Options& options, const std::array<int, 3>& order) {
   std::vector<Observer> observers;
-  observers.push_back({launch(ours(options)), classifyOurs});
-  observers.push_back({launch(xinputPeer()), classifyXinput});
-  observers.push_back({launch(uiohookPeer(options)), classifyUiohook});
+  for (int which : order) {
+    if (which == 0) observers.push_back({launch(ours(options)), classifyOurs});
+    if (which == 1) observers.push_back({launch(xinputPeer()), classifyXinput});
+    if (which == 2) observers.push_back({launch(uiohookPeer(options)), classifyUiohook});
+  }
+  return observers;
+}
+
+std::vector<Child*> childrenOf(std::vector<Observer>& observers) {
   std::vector<Child*> children;
   for (Observer& observer : observers) children.push_back(observer.running.child.get());
-  Injector injector;
+  return children;
+}
 
-  // Taps until every listener reports them, or until the peers do and the
-  // helper has had a few taps to show that it reports none.
+// Taps until every listener reports them, or until the peers do and the
+// helper has had a few taps to show that it reports none.
+void warmUp(std::vector<Observer>& observers, Injector& injector, Samples& samples) {
+  std::vector<Child*> children = childrenOf(observers);
   std::map<std::string, bool> heard;
   const auto warm = [&heard](int taps) {
     return heard["xinput"] && heard["uiohook"] && (heard["ours"] || taps >= 5);
@@ -225,15 +238,20 @@ void measureKeys(const Options& options, Samples& samples) {
   }
   pumpUntil(children, monotonicNs() + 500 * kMs);
   for (Child* child : children) child->lines().clear();
+}
 
-  std::mt19937 random(5);
+// Holds of 220 ms with irregular gaps, so that holds never fall into step
+// with a timer. Each latency is a sample of the figure and of the figure of
+// this run (figure@run), so that the report can take each run's ratio.
+void injectHolds(std::vector<Observer>& observers, Injector& injector, int holds, const std::string& run,
+                 Samples* samples, std::mt19937& random) {
+  std::vector<Child*> children = childrenOf(observers);
   std::uniform_int_distribution<std::int64_t> gapMs(80, 160);
   constexpr std::int64_t holdNs = 220 * kMs;
-  for (int hold = 0; hold < options.holds; ++hold) {
+  for (int hold = 0; hold < holds; ++hold) {
     const std::int64_t pressed = injector.key(kAltL, true);
     pumpUntil(children, pressed + holdNs);
     const std::int64_t released = injector.key(kAltL, false);
-    // An irregular gap, so that holds never fall into step with a timer.
     pumpUntil(children, released + gapMs(random) * kMs);
     for (const std::int64_t straggle = monotonicNs() + 1000 * kMs; monotonicNs() < straggle;) {
       bool waiting = false;
@@ -244,18 +262,23 @@ void measureKeys(const Options& options, Samples& samples) {
 
     for (Observer& observer : observers) {
       const std::string& name = observer.running.subject.name;
+      const auto add = [&](const std::string& figure, double value) {
+        if (samples == nullptr) return;
+        samples->add(figure, name, value);
+        samples->add(figure + "@" + run, name, value);
+      };
       bool press = false, release = false, down = false;
       for (const Line& line : observer.running.child->lines()) {
         const KeyLine kind = observer.classify(line.text);
         if (kind == KeyLine::Press && !press && line.arrivalNs >= pressed) {
           press = true;
-          samples.add("key-press", name, toMs(line.arrivalNs - pressed));
+          add("key-press", toMs(line.arrivalNs - pressed));
         } else if (kind == KeyLine::Release && !release && line.arrivalNs >= released) {
           release = true;
-          samples.add("key-release", name, toMs(line.arrivalNs - released));
+          add("key-release", toMs(line.arrivalNs - released));
         } else if (kind == KeyLine::Down && !down && line.arrivalNs >= pressed) {
           down = true;
-          samples.add("arm-error", name, toMs(line.arrivalNs - pressed - kArmDelayNs));
+          add("arm-error", toMs(line.arrivalNs - pressed - kArmDelayNs));
         }
       }
       observer.running.child->lines().clear();
@@ -265,14 +288,86 @@ void measureKeys(const Options& options, Samples& samples) {
       }
     }
   }
-  samples.note("keys", "all", "holds=" + std::to_string(options.holds));
-  for (Observer& observer : observers) {
-    if (!observer.expected) continue;
-    samples.note("keys", observer.running.subject.name,
-                 "missing presses=" + std::to_string(observer.missingPress) +
-                     " releases=" + std::to_string(observer.missingRelease));
-  }
+}
+
+void stopListeners(std::vector<Observer>& observers) {
   for (Observer& observer : observers) observer.running.child->stop(observer.running.subject.stopGraceMs);
+}
+
+// Which listener the server's write wakes first, and on which CPU, moves
+// each run's figures more than anything a listener does: so short runs,
+// each with the listeners started in another of the six orders, and the
+// report takes the ratio run by run. Then one more run, with strace on
+// each listener, counts what each asks of the kernel per hold.
+void measureKeys(const Options& options, Samples& samples) {
+  const int runs = std::max(1, options.keyRuns);
+  const int holdsPerRun = std::max(1, options.holds / runs);
+  std::printf("keys: %d runs of %d holds of Alt_L, seen by the helper, xinput and uiohook-napi in rotated start orders\n",
+              runs, holdsPerRun);
+  std::fflush(stdout);
+  std::vector<std::array<int, 3>> orders;
+  std::array<int, 3> order = {0, 1, 2};
+  do {
+    orders.push_back(order);
+  } while (std::next_permutation(order.begin(), order.end()));
+  Injector injector;
+  std::mt19937 random(5);
+  std::map<std::string, int> missingPress, missingRelease;
+  for (int run = 0; run < runs; ++run) {
+    std::vector<Observer> observers = startListeners(options, orders[static_cast<std::size_t>(run) % orders.size()]);
+    warmUp(observers, injector, samples);
+    std::string started;
+    std::vector<ProcessCost> before;
+    for (Observer& observer : observers) {
+      started += (started.empty() ? "" : ",") + observer.running.subject.name;
+      before.push_back(readProcessCost(observer.running.child->pid()));
+    }
+    const std::string tag = std::to_string(run);
+    samples.note("key-order@" + tag, "all", started);
+    injectHolds(observers, injector, holdsPerRun, tag, &samples, random);
+    // Wake-ups and context switches per hold, from the kernel's counters:
+    // these runs are not traced, so the counts are the listeners' own.
+    for (std::size_t index = 0; index < observers.size(); ++index) {
+      const ProcessCost after = readProcessCost(observers[index].running.child->pid());
+      const std::string& name = observers[index].running.subject.name;
+      samples.add("key-wakeups", name,
+                  static_cast<double>(after.voluntarySwitches - before[index].voluntarySwitches) / holdsPerRun);
+      samples.add("key-switches", name,
+                  static_cast<double>(after.contextSwitches - before[index].contextSwitches) / holdsPerRun);
+      missingPress[name] += observers[index].expected ? observers[index].missingPress : 0;
+      missingRelease[name] += observers[index].expected ? observers[index].missingRelease : 0;
+    }
+    stopListeners(observers);
+  }
+  samples.note("keys", "all", "holds=" + std::to_string(runs * holdsPerRun) + " runs=" + std::to_string(runs));
+  for (const auto& [name, missing] : missingPress) {
+    samples.note("keys", name,
+                 "missing presses=" + std::to_string(missing) + " releases=" + std::to_string(missingRelease[name]));
+  }
+
+  if (options.countHolds <= 0) return;
+  std::printf("keys: %d holds counted with strace\n", options.countHolds);
+  std::fflush(stdout);
+  std::vector<Observer> observers = startListeners(options, orders.front());
+  warmUp(observers, injector, samples);
+  std::vector<SyscallCount> counts;
+  for (Observer& observer : observers) {
+    counts.push_back(startCounting(observer.running.child->pid(),
+                                   options.samples + "." + observer.running.subject.name + ".strace"));
+  }
+  injectHolds(observers, injector, options.countHolds, "", nullptr, random);
+  for (std::size_t index = 0; index < observers.size(); ++index) {
+    const std::map<std::string, long> calls = stopCounting(counts[index]);
+    const std::string& name = observers[index].running.subject.name;
+    const auto total = calls.find("total");
+    if (total == calls.end()) {
+      samples.note("key-syscalls", name, "strace counted nothing");
+      continue;
+    }
+    samples.add("key-syscalls", name, static_cast<double>(total->second) / options.countHolds);
+    samples.note("key-syscalls", name, describeCounts(calls, options.countHolds));
+  }
+  stopListeners(observers);
 }
 
 // ---- check-focus round trip ---------------------------------------------
@@ -434,8 +529,8 @@ void measureIdle(const Options& options, Samples& samples) {
     const pid_t pid = subjects[i].child->pid();
     samples.add("idle-cpu-stat", name,
                 static_cast<double>(previous[i].cpuTicks - first[i].cpuTicks) / ticksPerSecond / seconds * 100.0);
-    samples.add("idle-rss", name, static_cast<double>(statusKiB(pid, "VmRSS:")));
-    samples.add("idle-hwm", name, static_cast<double>(statusKiB(pid, "VmHWM:")));
+    samples.add("idle-rss", name, static_cast<double>(residentKiB(pid, "VmRSS:")));
+    samples.add("idle-hwm", name, static_cast<double>(residentKiB(pid, "VmHWM:")));
   }
   for (Running& running : subjects) running.child->stop(running.subject.stopGraceMs);
 }
@@ -453,7 +548,9 @@ Options parseOptions(int argc, char** argv) {
       {"samples", 0, 0, G_OPTION_ARG_FILENAME, &samples, "where to write the raw samples", "PATH"},
       {"real-app", 0, 0, G_OPTION_ARG_FILENAME, &realApp, "tests/desktop/real_app.py, for the apps phase", "PATH"},
       {"phases", 0, 0, G_OPTION_ARG_STRING, &phases, "which of startup,keys,focus,apps,idle to run", "LIST"},
-      {"holds", 0, 0, G_OPTION_ARG_INT, &options.holds, "key holds to inject", "N"},
+      {"holds", 0, 0, G_OPTION_ARG_INT, &options.holds, "key holds to inject, over all runs", "N"},
+      {"key-runs", 0, 0, G_OPTION_ARG_INT, &options.keyRuns, "short runs the holds are split into", "N"},
+      {"count-holds", 0, 0, G_OPTION_ARG_INT, &options.countHolds, "holds counted with strace (0: none)", "N"},
       {"starts", 0, 0, G_OPTION_ARG_INT, &options.starts, "starts of each program", "N"},
       {"queries", 0, 0, G_OPTION_ARG_INT, &options.queries, "check-focus queries per window and program", "N"},
       {"idle-seconds", 0, 0, G_OPTION_ARG_INT, &options.idleSeconds, "length of the idle window", "S"},

@@ -194,6 +194,93 @@ def figure_rows(samples, notes):
     return rows
 
 
+def runs_of(samples, figure):
+    """Per run of the keys phase, in order: each listener's median in that run."""
+    runs = defaultdict(dict)
+    for (name, who), values in samples.items():
+        if name.startswith(figure + "@"):
+            runs[int(name.split("@", 1)[1])][who] = float(np.median(values))
+    return dict(sorted(runs.items()))
+
+
+def run_ratios(samples, figure, peer, position=None, notes=None):
+    """Ours over the peer, run by run; only the runs that started ours at position, if given."""
+    ratios = []
+    for run, medians in runs_of(samples, figure).items():
+        if position is not None:
+            order = notes.get((f"key-order@{run}", "all"), [""])[0].split(",")
+            if "ours" not in order or order.index("ours") != position:
+                continue
+        if "ours" in medians and medians.get(peer):
+            ratios.append(medians["ours"] / medians[peer])
+    return ratios
+
+
+def spread(ratios):
+    if not ratios:
+        return "n/a"
+    return f"{float(np.median(ratios)):.2f}× ({min(ratios):.2f}–{max(ratios):.2f})"
+
+
+KEY_RUN_FIGURES = [("key-release", "release → line"), ("key-press", "press → line")]
+KEY_COUNT_FIGURES = [("key-syscalls", "system calls per hold"), ("key-switches", "context switches per hold"),
+                     ("key-wakeups", "of those, wake-ups (voluntary) per hold")]
+
+
+def key_runs_section(samples, notes):
+    runs = runs_of(samples, "key-release")
+    if not runs:
+        return ""
+    summary = []
+    for figure, title in KEY_RUN_FIGURES:
+        for peer in ("xinput", "uiohook"):
+            by_position = [spread(run_ratios(samples, figure, peer, position, notes)) for position in range(3)]
+            summary.append([title, f"ours / {PROGRAMS[peer]}", str(len(run_ratios(samples, figure, peer))),
+                            spread(run_ratios(samples, figure, peer))] + by_position)
+    summary_table = markdown_table(["Figure", "Ratio", "runs", "median of the runs' ratios (min–max)",
+                                    "ours started first", "second", "third"], summary)
+    rows = []
+    for run, medians in runs.items():
+        press = runs_of(samples, "key-press").get(run, {})
+        order = notes.get((f"key-order@{run}", "all"), ["?"])[0].replace(",", ", ")
+        cells = [str(run + 1), order]
+        for figures in (medians, press):
+            cells += [number(figures.get(who)) for who in ("ours", "xinput", "uiohook")]
+            cells.append(ratio(figures.get("ours"), figures.get("xinput")))
+        rows.append(cells)
+    run_table = markdown_table(["Run", "started in this order", "release: ours", "xinput", "uiohook-napi",
+                                "ours/xinput", "press: ours", "xinput", "uiohook-napi", "ours/xinput"], rows)
+    counts = []
+    for who in ("ours", "xinput", "uiohook"):
+        cells = [PROGRAMS[who]]
+        for figure, _ in KEY_COUNT_FIGURES:
+            values = samples.get((figure, who), [])
+            cells.append(number(float(np.median(values))) if values else "n/a")
+        cells.append("; ".join(notes.get(("key-syscalls", who), [])))
+        counts.append(cells)
+    count_table = markdown_table(["Program"] + [title for _, title in KEY_COUNT_FIGURES] + ["system calls, by name, per hold"],
+                                 counts)
+    return f"""## Key figures run by run
+
+The holds ran in {len(runs)} short runs; each started the three listeners in another of the six orders, and
+each run's ratio divides our median by the peer's median in that same run. Which listener the X server's
+write wakes first moves the figures more than anything a listener does, so the spread of these ratios, and
+their medians by where the helper stood in the order, say more than one pooled ratio. Medians in ms.
+
+{summary_table}
+
+{run_table}
+
+What each listener asks per hold (a press and a release 220 ms later, so for the helper also the arm
+task and its down line): system calls counted by `strace -f -c` in a run of its own, after the timed
+ones; context switches and wake-ups from the kernel's counters (`/proc/PID/task/*/status`) in the timed
+runs, median over the runs, which includes whatever else a listener does meanwhile (the helper's 1.5 s
+trust poll: about 0.2 per hold).
+
+{count_table}
+"""
+
+
 def wrong_answers(notes, figure, who):
     for note in notes.get((figure, who), []):
         if note.startswith("expected="):
@@ -232,11 +319,17 @@ def goal_rows(samples, notes):
         rows.append(("up-line latency, median ≤ 1.2× xinput's and ≤ 0.5× uiohook-napi's", NO_KEY_LINES,
                      "waits for the desktop backend"))
     else:
+        # Run by run where there are runs: a pooled ratio follows the start order.
+        to_x = run_ratios(samples, "key-release", "xinput") or [up / up_x]
+        to_u = run_ratios(samples, "key-release", "uiohook") or [up / up_u]
+        x_to_u = [m["xinput"] / m["uiohook"] for m in runs_of(samples, "key-release").values()
+                  if m.get("xinput") and m.get("uiohook")] or [up_x / up_u]
         # The floor's own ratio says how far below uiohook-napi any listener can get here.
-        shown = (f"{up / up_x:.2f}× xinput, {up / up_u:.2f}× uiohook-napi "
-                 f"(xinput itself: {up_x / up_u:.2f}× uiohook-napi)")
+        shown = (f"{spread(to_x)} xinput, {spread(to_u)} uiohook-napi, medians of the runs' ratios "
+                 f"(xinput itself: {spread(x_to_u)} uiohook-napi)")
+        to_x_median, to_u_median = float(np.median(to_x)), float(np.median(to_u))
         rows.append(("up-line latency, median ≤ 1.2× xinput's and ≤ 0.5× uiohook-napi's", shown,
-                     "met" if up <= 1.2 * up_x and up <= 0.5 * up_u else "not met"))
+                     "met" if to_x_median <= 1.2 and to_u_median <= 0.5 else "not met"))
     # Beside each p99, the floor's in the same run: the tail is mostly the machine's.
     value, floor = p99("key-release", "ours"), p99("key-release", "xinput")
     rows.append(("up-line latency, p99 < 2 ms",)
@@ -430,12 +523,15 @@ interpolated between order statistics; ratios divide ours by the peer's figure o
 
 {goals}
 
+{key_runs_section(samples, notes)}
 ![key latency CDF](latency-cdf.png)
 """
         plot(samples, arguments.plot, date)
         print(table)
         print()
         print(goals)
+        print()
+        print(key_runs_section(samples, notes))
     else:
         main_text = previous
     apps_text = previous_apps

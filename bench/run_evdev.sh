@@ -10,8 +10,9 @@ shift 2
 results=$bench_dir/evdev-results.md
 load_start=$(cut -d' ' -f1-3 /proc/loadavg)
 readers=(--bare "$build/ortel-bare-evdev-reader" --glib "$build/ortel-glib-evdev-reader")
-report=$(bash "$bench_dir/../tests/vm/run.sh" --with "$helper" --with "${readers[1]}" --with "${readers[3]}" -- \
-  "$build/ortel-bench-evdev" --helper "$helper" "${readers[@]}" "$@")
+strace=$(command -v strace) || { echo "strace is missing: bash scripts/install-deps.sh all" >&2; exit 2; }
+report=$(bash "$bench_dir/../tests/vm/run.sh" --with "$helper" --with "${readers[1]}" --with "${readers[3]}" \
+  --with "$strace" -- "$build/ortel-bench-evdev" --helper "$helper" "${readers[@]}" --strace "$strace" "$@")
 {
   echo "# The event devices' monitor in the virtual machine"
   echo

@@ -13,14 +13,17 @@ target_include_directories(ortel_platform_text PUBLIC ${CMAKE_CURRENT_SOURCE_DIR
 target_link_libraries(ortel_platform_text PUBLIC PkgConfig::GLIB)
 ortel_warnings(ortel_platform_text)
 
-# The event devices' key state apart from their ioctls, so that its tests
-# can answer those from a table instead (platform/linux/evdev_device.h).
+# The key state both key monitors feed, and the event devices' records apart
+# from their ioctls, so that their tests can answer those from a table
+# instead (platform/linux/evdev_device.h).
+add_library(ortel_key_state STATIC platform/linux/key_state.cpp)
 add_library(ortel_evdev_keys STATIC platform/linux/evdev_keys.cpp)
 add_library(ortel_evdev_device STATIC platform/linux/evdev_device.cpp)
-foreach(target ortel_evdev_keys ortel_evdev_device)
+foreach(target ortel_key_state ortel_evdev_keys ortel_evdev_device)
   target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   ortel_warnings(${target})
 endforeach()
+target_link_libraries(ortel_evdev_keys PUBLIC ortel_key_state)
 
 add_library(ortel_platform STATIC
   platform/linux/glib_platform.cpp
@@ -31,7 +34,7 @@ add_library(ortel_platform STATIC
   accessibility/linux/ax_query.cpp
   accessibility/linux/atspi_client.cpp)
 target_include_directories(ortel_platform PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(ortel_platform PUBLIC ortel_platform_text ortel_evdev_keys ortel_evdev_device
+target_link_libraries(ortel_platform PUBLIC ortel_platform_text ortel_key_state ortel_evdev_keys ortel_evdev_device
                                              PkgConfig::GLIB PkgConfig::X11)
 ortel_warnings(ortel_platform)
 

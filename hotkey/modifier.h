@@ -1,18 +1,11 @@
-// The watched modifier and the modifier flag values, in the bit positions of
-// NSEventModifierFlags.
+// The watched modifier, and the mask of the modifiers that take part in the
+// tracker's decisions. The flag values themselves are the platform's
+// (platform/key_events.h).
 #pragma once
 
-#include <cstdint>
 #include <string_view>
 
-using ModifierFlags = std::uint64_t;
-
-inline constexpr ModifierFlags capsLockFlag = 1ULL << 16;
-inline constexpr ModifierFlags shiftFlag = 1ULL << 17;
-inline constexpr ModifierFlags controlFlag = 1ULL << 18;
-inline constexpr ModifierFlags optionFlag = 1ULL << 19;
-inline constexpr ModifierFlags commandFlag = 1ULL << 20;
-inline constexpr ModifierFlags functionFlag = 1ULL << 23;
+#include "platform/key_events.h"
 
 extern ModifierFlags watchedFlag;
 extern ModifierFlags allModifierFlags;

@@ -6,6 +6,8 @@
 
 MonitorHandle monitor = nullptr;
 
+void setUpMonitor() { monitor = nullptr; }
+
 void installMonitor() {
   if (monitor != nullptr) return;
   monitor = addGlobalMonitor(monitorEventMask, onMonitorEvent);

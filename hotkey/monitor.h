@@ -3,11 +3,13 @@
 
 #include <cstdint>
 
+#include "platform/key_events.h"
 #include "platform/platform.h"
 
-// Flags changed (1 << 12) and key down (1 << 10), by NSEventMask.
-inline constexpr std::uint64_t monitorEventMask = 0x1400;
+// Flags changed and key down.
+inline constexpr std::uint64_t monitorEventMask = flagsChangedEventMask | keyDownEventMask;
 
 extern MonitorHandle monitor;
 
+void setUpMonitor();  // not installed
 void installMonitor();

@@ -2,16 +2,19 @@
 
 #include <string>
 
-#include "main/startup.h"
 #include "protocol/emit.h"
 #include "protocol/lines.h"
 
-std::int64_t armDelayMs = 150;
+std::int64_t armDelayMs = 0;  // given at start-up
 bool isDown = false;
 TaskHandle pendingArm = nullptr;
 bool armBlocked = false;
 
 namespace {
+
+// Made once at start-up from the name the parent gave, which never changes.
+std::string downLine;
+std::string upLine;
 
 std::string_view boolText(bool value) { return value ? "true" : "false"; }
 
@@ -22,12 +25,6 @@ void emitFlagsChanged(ModifierFlags masked, bool watched, bool others) {
   line += boolText(watched);
   line += lineOthersField;
   line += boolText(others);
-  emit(line);
-}
-
-void emitNamed(std::string_view suffix) {
-  std::string line = modifierName;
-  line += suffix;
   emit(line);
 }
 
@@ -65,7 +62,11 @@ void onKeyDown() {
 
 }  // namespace
 
-void setUpTracker() {
+void setUpArmDelay() { armDelayMs = 150; }
+
+void setUpTracker(std::string_view name) {
+  downLine.assign(name).append(lineDownSuffix);
+  upLine.assign(name).append(lineUpSuffix);
   isDown = false;
   pendingArm = nullptr;
   armBlocked = false;
@@ -86,13 +87,13 @@ void cancelPendingArm() {
 
 void emitUpIfDown() {
   if (!isDown) return;
-  emitNamed(lineUpSuffix);
+  emit(upLine);
   isDown = false;
 }
 
 void fireArm() {
   pendingArm = nullptr;
   if (isDown || armBlocked) return;
-  emitNamed(lineDownSuffix);
+  emit(downLine);
   isDown = true;
 }

@@ -3,20 +3,20 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "hotkey/modifier.h"
+#include "platform/key_events.h"
 #include "platform/platform.h"
-
-// Event types, by NSEventType.
-inline constexpr std::uint64_t keyDownEventType = 10;
-inline constexpr std::uint64_t flagsChangedEventType = 12;
 
 extern std::int64_t armDelayMs;
 extern bool isDown;
 extern TaskHandle pendingArm;
 extern bool armBlocked;
 
-void setUpTracker();  // Idle
+void setUpArmDelay();  // 150 ms
+// Idle, its down and up lines named after the watched key as given.
+void setUpTracker(std::string_view name);
 void onMonitorEvent(std::uint64_t eventType, ModifierFlags modifierFlags);
 void cancelPendingArm();
 void emitUpIfDown();

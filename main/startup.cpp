@@ -1,5 +1,6 @@
 #include "main/startup.h"
 
+#include "accessibility/focus.h"
 #include "accessibility/trust.h"
 #include "hotkey/modifier.h"
 #include "hotkey/monitor.h"
@@ -16,7 +17,7 @@ int runHelper(int argc, char** argv) {
   // anything the table does not know simply watches option.
   modifierName = argc >= 2 ? argv[1] : "option";
   setUpModifiers(modifierName);
-  armDelayMs = 150;
+  setUpArmDelay();
 
   emit(lineReady);
   std::string watching(lineWatchingPrefix);
@@ -25,11 +26,12 @@ int runHelper(int argc, char** argv) {
 
   checkTrustWithPrompt();
 
-  monitor = nullptr;
-  setUpTracker();
+  setUpMonitor();
+  setUpTracker(modifierName);
   if (trusted) installMonitor();
 
   scheduleRepeatingTimer(trustPollIntervalMs, pollTrust);
+  setUpCommandReader(checkFocus);
   startBackgroundWorker(readCommands);
 
   runApplicationLoop();

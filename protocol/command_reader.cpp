@@ -5,12 +5,13 @@
 
 #include <unistd.h>
 
-#include "accessibility/focus.h"
 #include "platform/platform.h"
 #include "protocol/emit.h"
 #include "protocol/lines.h"
 
 namespace {
+
+FocusQuery focusQuery = nullptr;
 
 // The line read so far, up to maxCommandBytes; past that the rest of the
 // line is skipped up to its line feed rather than kept.
@@ -39,10 +40,12 @@ void appendToLine(std::string_view piece) {
 
 }  // namespace
 
+void setUpCommandReader(FocusQuery query) { focusQuery = query; }
+
 void handleCommand(std::string_view line) {
   if (line != commandCheckFocus) return;
   std::string reply(lineFocusPrefix);
-  reply.append(checkFocus());
+  reply.append(focusQuery());
   emit(reply);
 }
 

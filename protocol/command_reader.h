@@ -7,6 +7,12 @@
 // No command is longer than this; a longer line is dropped as it streams in.
 inline constexpr std::size_t maxCommandBytes = 4096;
 
+// What answers check-focus: "editable" or "none".
+using FocusQuery = std::string_view (*)();
+
+// Start-up hands the reader the focus query before the reader thread starts.
+void setUpCommandReader(FocusQuery query);
+
 // The reader loop: answers commands until input ends, then ends the process
 // with status 0.
 void readCommands();

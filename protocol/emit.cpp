@@ -36,3 +36,8 @@ void emit(std::string_view text) {
   const std::lock_guard<std::mutex> hold(writeLock);
   writeAll(outputFd, line.data(), line.size());
 }
+
+void setOutputFd(int fd) {
+  const std::lock_guard<std::mutex> hold(writeLock);
+  outputFd = fd;
+}

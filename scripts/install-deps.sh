@@ -23,12 +23,15 @@ command -v node >/dev/null 2>&1 || test_packages+=(nodejs)
 # with apt-get download, never installed) under QEMU, with a busybox that
 # needs no libraries as the guest's shell; xz unpacks the kernel.
 test_packages+=(qemu-system-x86 busybox-static xz-utils)
+# Both benchmarks count what each listener asks of the kernel with strace;
+# make bench-evdev, which needs only the tests' packages, inside that machine.
+test_packages+=(strace)
 # The benchmark (bench/, make bench): a private X server and session bus, the
 # XTest driver, the peers it compares against (xinput, pyatspi, and the npm
 # package uiohook-napi, whose prebuilt binary needs libXrandr and libXt), the
 # GTK windows it queries and the plot.
 bench_packages=(xvfb dbus-daemon at-spi2-core libx11-dev libxtst-dev xinput libxrandr2 libxt6
-                python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0 python3-pyatspi python3-matplotlib)
+                python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0 python3-pyatspi python3-matplotlib strace)
 # check-focus in real applications (tests/desktop/real_apps_test.cpp): the
 # applications, the window manager they run under, and the tools that drive
 # them. Large, so a group of their own, which only make test installs; without it

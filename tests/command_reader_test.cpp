@@ -9,11 +9,14 @@
 
 #include "protocol/command_reader.h"
 #include "tests/doubles/captured_output.h"
-#include "tests/doubles/fake_ax.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
+
+// The reader answers with what start-up handed it; the focus query itself
+// is tested apart (focus_test.cpp).
+std::string_view answerEditable() { return "editable"; }
 
 struct ReaderCase {
   const char* name;
@@ -27,11 +30,11 @@ class CommandReader : public testing::TestWithParam<ReaderCase> {};
 
 TEST_P(CommandReader, AnswersExactlyTheCheckFocusLines) {
   const ReaderCase& readerCase = GetParam();
-  resetFakeAx();
+  setUpCommandReader(answerEditable);
   startCapturingOutput();
   for (const std::string& chunk : readerCase.chunks) consumeInput(chunk);
   finishInput();
-  EXPECT_EQ(takeOutputLines(), Lines(static_cast<std::size_t>(readerCase.replies), "focus:none"));
+  EXPECT_EQ(takeOutputLines(), Lines(static_cast<std::size_t>(readerCase.replies), "focus:editable"));
 }
 
 const std::string longLine(maxCommandBytes + 1, 'x');
@@ -60,8 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
     CaseName());
 
 TEST(CommandReaderPipe, RepliesInOrderAndForgetsHalfLinesAtTheEnd) {
-  resetFakeAx();
-  setFakeElements({{{{"AXFocusedUIElement", fakeElementRef(1)}}, {}}, {{{"AXRole", fakeString("AXTextField")}}, {}}});
+  setUpCommandReader(answerEditable);
   startCapturingOutput();
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);

@@ -38,7 +38,7 @@ TEST(Emit, FinishesLinesThroughShortAndInterruptedWrites) {
   ASSERT_EQ(pipe(fds), 0);
   shrinkPipeBuffer(fds[1]);
   const int savedFd = outputFd;
-  outputFd = fds[1];
+  setOutputFd(fds[1]);
 
   std::string line(1 << 20, 'a');
   for (std::size_t i = 0; i < line.size(); i += 997) line[i] = static_cast<char>('b' + i % 20);
@@ -59,7 +59,7 @@ TEST(Emit, FinishesLinesThroughShortAndInterruptedWrites) {
   }
   writer.join();
   close(fds[0]);
-  outputFd = savedFd;
+  setOutputFd(savedFd);
   sigaction(SIGUSR1, &previous, nullptr);
   EXPECT_TRUE(received == line + "\nafter\n") << "received " << received.size() << " bytes";
 }
@@ -69,7 +69,7 @@ TEST(Emit, LinesFromTwoThreadsNeverInterleave) {
   ASSERT_EQ(pipe(fds), 0);
   shrinkPipeBuffer(fds[1]);
   const int savedFd = outputFd;
-  outputFd = fds[1];
+  setOutputFd(fds[1]);
   // Longer than the pipe's atomic write size, so only the writer's own
   // exclusion keeps the lines whole.
   const std::string longA(10000, 'A');
@@ -83,7 +83,7 @@ TEST(Emit, LinesFromTwoThreadsNeverInterleave) {
   close(fds[1]);
   reader.join();
   close(fds[0]);
-  outputFd = savedFd;
+  setOutputFd(savedFd);
 
   int lines = 0;
   for (std::size_t start = 0; start < received.size();) {

@@ -1,5 +1,7 @@
-// The key state on event devices: kernel records fed through pipes, whole
-// and in pieces, with the device's ioctls answered from a table.
+// Keyboards' records as the event devices' monitor reads them: kernel
+// records fed through pipes, whole and in pieces, with the device's ioctls
+// answered from a table, heard through the key state (key_state_test.cpp
+// has what that makes of each change).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -10,30 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "hotkey/modifier.h"
-#include "hotkey/tracker.h"
-#include "main/startup.h"
+#include "platform/key_events.h"
 #include "platform/linux/evdev_keys.h"
+#include "platform/linux/key_state.h"
 #include "tests/case_names.h"
-#include "tests/doubles/captured_output.h"
+#include "tests/heard_events.h"
 #include "tests/doubles/fake_evdev_device.h"
-#include "tests/doubles/fake_platform.h"
-#include "tests/fresh_tracker.h"
-#include "tests/expected_lines.h"
 
 namespace {
-
-using Events = std::vector<std::string>;
-
-// What the monitor's handler heard, as "flags N" and "key down".
-Events heard;
-
-void recordEvent(std::uint64_t eventType, std::uint64_t flags) {
-  heard.push_back(eventType == keyDownEventType ? "key down" : "flags " + std::to_string(flags));
-}
-
-std::string flags(ModifierFlags value) { return "flags " + std::to_string(value); }
-const std::string keyDown = "key down";
 
 struct Record {
   unsigned short type;
@@ -76,7 +62,7 @@ class EvdevKeys : public testing::Test {
  protected:
   void SetUp() override {
     resetFakeEventDevices();
-    heard.clear();
+    takeHeard();
   }
 
   void TearDown() override {
@@ -85,7 +71,7 @@ class EvdevKeys : public testing::Test {
       close(keyboard.readEnd);
       if (keyboard.writeEnd >= 0) close(keyboard.writeEnd);
     }
-    evdevSetMonitorHandler(nullptr);
+    keyStateListen(nullptr);
   }
 
   PipeKeyboard& plug(const FakeEventDevice& device = fakeKeyboard()) {
@@ -106,12 +92,6 @@ class EvdevKeys : public testing::Test {
       ASSERT_EQ(write(keyboard.writeEnd, bytes.data() + offset, length), static_cast<ssize_t>(length));
       ASSERT_TRUE(evdevReadKeyboard(keyboard.readEnd));
     }
-  }
-
-  static Events takeHeard() {
-    Events events;
-    events.swap(heard);
-    return events;
   }
 
   // A deque, so that a keyboard stays where it is while more are plugged.
@@ -169,12 +149,12 @@ TEST_P(Decoding, GivesTheSameEventsInPiecesOfAnySize) {
   for (std::size_t chunkBytes : {std::size_t{0}, std::size_t{1}, std::size_t{5}, sizeof(input_event) - 1,
                                  sizeof(input_event), sizeof(input_event) + 1, 2 * sizeof(input_event) + 7}) {
     PipeKeyboard& keyboard = plug();
-    evdevSetMonitorHandler(recordEvent);
+    keyStateListen(recordEvent);
     send(keyboard, decoding.records, chunkBytes);
     EXPECT_EQ(takeHeard(), decoding.expected) << "in pieces of " << chunkBytes << " bytes";
     TearDown();
     keyboards.clear();
-    heard.clear();
+    takeHeard();
   }
 }
 
@@ -182,7 +162,7 @@ INSTANTIATE_TEST_SUITE_P(Records, Decoding, testing::ValuesIn(decodingCases), Ca
 
 TEST_F(EvdevKeys, AfterADropTheQueueIsReadToTheEndAndTheStateAskedOnce) {
   PipeKeyboard& keyboard = plug();
-  evdevSetMonitorHandler(recordEvent);
+  keyStateListen(recordEvent);
   send(keyboard, key(KEY_LEFTALT, 1));
   EXPECT_EQ(takeHeard(), Events{flags(optionFlag)});
 
@@ -209,45 +189,26 @@ TEST_F(EvdevKeys, AfterADropTheQueueIsReadToTheEndAndTheStateAskedOnce) {
 
 TEST_F(EvdevKeys, ADropThatChangedNothingIsNotTold) {
   PipeKeyboard& keyboard = plug();
-  evdevSetMonitorHandler(recordEvent);
+  keyStateListen(recordEvent);
   send(keyboard, std::vector<Record>{{EV_SYN, SYN_DROPPED, 0}} + key(KEY_A, 0) + key(KEY_LEFTALT, 1));
   EXPECT_EQ(takeHeard(), Events{});
 }
 
-TEST_F(EvdevKeys, KeyboardsMakeOneSetOfFlags) {
+// The same key held on two keyboards is two keys, and so are the lights.
+TEST_F(EvdevKeys, EachKeyboardIsASourceOfItsOwn) {
   PipeKeyboard& first = plug();
   PipeKeyboard& second = plug();
-  evdevSetMonitorHandler(recordEvent);
-  send(first, key(KEY_LEFTALT, 1));
-  send(second, key(KEY_RIGHTALT, 1) + key(KEY_LEFTCTRL, 1) + light(true));
-  send(first, light(true) + key(KEY_LEFTALT, 0));
-  send(second, light(false));
-  EXPECT_EQ(takeHeard(), (Events{flags(optionFlag), flags(optionFlag), flags(optionFlag | controlFlag),
-                                 flags(optionFlag | controlFlag | capsLockFlag),
-                                 flags(optionFlag | controlFlag | capsLockFlag)}))
-      << "the second light and the second option key change nothing of the flags";
-}
-
-// A keyboard that goes away takes its keys with it, told as one
-// flags-changed event; the flags the others still hold stay.
-TEST_F(EvdevKeys, AKeyboardRemovedIsToldOnceAndOnlyIfTheFlagsChange) {
-  PipeKeyboard& first = plug();
-  PipeKeyboard& second = plug();
-  evdevSetMonitorHandler(recordEvent);
-  send(first, key(KEY_LEFTALT, 1));
-  send(second, key(KEY_RIGHTALT, 1) + key(KEY_LEFTSHIFT, 1) + light(true));
-  takeHeard();
+  keyStateListen(recordEvent);
+  send(first, key(KEY_LEFTALT, 1) + light(true));
+  send(second, key(KEY_LEFTALT, 1) + light(true));
+  send(first, key(KEY_LEFTALT, 0) + light(false));
+  EXPECT_EQ(takeHeard(), (Events{flags(optionFlag), flags(optionFlag | capsLockFlag), flags(optionFlag | capsLockFlag),
+                                 flags(optionFlag | capsLockFlag)}));
+  // Gone, it takes its keys and its light with it, as one event.
   evdevRemoveKeyboard(second.readEnd);
-  EXPECT_EQ(takeHeard(), Events{flags(optionFlag)});
+  EXPECT_EQ(takeHeard(), Events{flags(0)});
   evdevRemoveKeyboard(second.readEnd);
   EXPECT_EQ(takeHeard(), Events{}) << "removed twice";
-  PipeKeyboard& third = plug();
-  send(third, key(KEY_RIGHTALT, 1));
-  takeHeard();
-  evdevRemoveKeyboard(third.readEnd);
-  EXPECT_EQ(takeHeard(), Events{}) << "the same flags remain";
-  evdevRemoveKeyboard(first.readEnd);
-  EXPECT_EQ(takeHeard(), Events{flags(0)});
 }
 
 TEST_F(EvdevKeys, KeysHeldWhenAKeyboardComesCount) {
@@ -255,9 +216,9 @@ TEST_F(EvdevKeys, KeysHeldWhenAKeyboardComesCount) {
   holding.held.set(KEY_LEFTSHIFT);
   plug(holding);
   // Known before the monitor is there: taken as known, as X11 does.
-  evdevSetMonitorHandler(recordEvent);
+  keyStateListen(recordEvent);
   EXPECT_EQ(takeHeard(), Events{});
-  EXPECT_EQ(evdevCurrentFlags(), shiftFlag);
+  EXPECT_EQ(keyStateFlags(), shiftFlag);
   // Plugged while it listens: told at once.
   holding.held.reset().set(KEY_RIGHTMETA);
   holding.capsLockLit = true;
@@ -306,37 +267,5 @@ TEST_P(Classification, TellsKeyboardsFromOtherDevices) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Devices, Classification, testing::ValuesIn(deviceCases), CaseName());
-
-// With the tracker behind it: a keyboard gone mid-hold ends the hold
-// exactly as letting go of the key would, and one gone during the delay
-// cancels the arm.
-class WithTheTracker : public EvdevKeys {
- protected:
-  void SetUp() override {
-    EvdevKeys::SetUp();
-    startFreshTracker("option");
-  }
-};
-
-TEST_F(WithTheTracker, AKeyboardGoneMidHoldEndsTheHold) {
-  PipeKeyboard& keyboard = plug();
-  evdevSetMonitorHandler(onMonitorEvent);
-  send(keyboard, key(KEY_LEFTALT, 1));
-  advanceFakeClock(150);
-  EXPECT_EQ(takeOutputLines(), (std::vector<std::string>{flagsLine(optionFlag, true, false), "option:down"}));
-  evdevRemoveKeyboard(keyboard.readEnd);
-  EXPECT_EQ(takeOutputLines(), (std::vector<std::string>{flagsLine(0, false, false), "option:up"}));
-}
-
-TEST_F(WithTheTracker, AKeyboardGoneDuringTheDelayCancelsTheArm) {
-  PipeKeyboard& keyboard = plug();
-  evdevSetMonitorHandler(onMonitorEvent);
-  send(keyboard, key(KEY_LEFTALT, 1));
-  advanceFakeClock(100);
-  evdevRemoveKeyboard(keyboard.readEnd);
-  advanceFakeClock(500);
-  EXPECT_EQ(takeOutputLines(),
-            (std::vector<std::string>{flagsLine(optionFlag, true, false), flagsLine(0, false, false)}));
-}
 
 }  // namespace

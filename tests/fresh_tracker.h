@@ -6,15 +6,13 @@
 
 #include "hotkey/modifier.h"
 #include "hotkey/tracker.h"
-#include "main/startup.h"
 #include "tests/doubles/captured_output.h"
 #include "tests/doubles/fake_platform.h"
 
 inline void startFreshTracker(const std::string& name) {
   resetFakePlatform();
   startCapturingOutput();
-  modifierName = name;
-  setUpModifiers(modifierName);
-  armDelayMs = 150;
-  setUpTracker();
+  setUpModifiers(name);
+  setUpArmDelay();
+  setUpTracker(name);
 }

@@ -6,13 +6,14 @@
 #include <string>
 #include <thread>
 
+#include "tests/expected_lines.h"
 #include "tests/helper_process.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
 
-const Lines opening = {"ready", "debug:watching option", "trusted:false"};
+const Lines opening = openingLines(false);
 
 std::string repeated(const std::string& line, int times) {
   std::string bytes;
@@ -41,10 +42,7 @@ TEST(HostileInput, TenThousandCommandsAtOnceAreEachAnsweredInOrder) {
   const Lines replies = readLines(helper, 10000, 60000);
   writer.join();
   EXPECT_EQ(replies, Lines(10000, "focus:none"));
-  const HelperRun end = finishHelper(helper);
-  EXPECT_EQ(end.lines, Lines{});
-  EXPECT_EQ(end.exitStatus, 0);
-  EXPECT_EQ(end.standardError, "");
+  expectCleanEnd(helper);
 }
 
 TEST(HostileInput, AParentThatStopsReadingLosesNothing) {

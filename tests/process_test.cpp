@@ -12,13 +12,12 @@
 #include <fstream>
 #include <thread>
 
+#include "tests/expected_lines.h"
 #include "tests/helper_process.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
-
-Lines opening(const std::string& name) { return {"ready", "debug:watching " + name, "trusted:false"}; }
 
 TEST(Process, OpeningLinesCarryTheNameExactlyAsGiven) {
   const std::pair<std::vector<std::string>, std::string> table[] = {
@@ -31,7 +30,7 @@ TEST(Process, OpeningLinesCarryTheNameExactlyAsGiven) {
   };
   for (const auto& [arguments, name] : table) {
     HelperRun run = runHelperToEnd(arguments, "");
-    EXPECT_EQ(run.lines, opening(name)) << name;
+    EXPECT_EQ(run.lines, openingLines(false, name)) << name;
     EXPECT_EQ(run.exitStatus, 0) << name;
     EXPECT_EQ(run.standardError, "") << name;
   }
@@ -39,7 +38,7 @@ TEST(Process, OpeningLinesCarryTheNameExactlyAsGiven) {
 
 TEST(Process, AnswersCheckFocusLinesInOrderThenExitsAtEndOfInput) {
   HelperRun run = runHelperToEnd({}, "check-focus\r\ncheck-focus \nCheck-Focus\n\ncheck-focus\ncheck-focus\ncheck-focus");
-  Lines expected = opening("option");
+  Lines expected = openingLines(false);
   for (int i = 0; i < 4; ++i) expected.push_back("focus:none");
   EXPECT_EQ(run.lines, expected);
   EXPECT_EQ(run.exitStatus, 0);
@@ -49,7 +48,7 @@ TEST(Process, AnswersCheckFocusLinesInOrderThenExitsAtEndOfInput) {
 
 TEST(Process, HugeLineWithoutLineFeedDoesNotGrowMemory) {
   HelperProcess helper = startHelper({});
-  ASSERT_EQ(readLines(helper, 3), opening("option"));
+  ASSERT_EQ(readLines(helper, 3), openingLines(false));
   const long startKiB = residentKiB(helper.pid, "VmRSS:");
 
   const std::string block(1 << 20, 'z');
@@ -70,12 +69,9 @@ TEST(Process, HugeLineWithoutLineFeedDoesNotGrowMemory) {
 TEST(Process, StaysQuietWhileIdle) {
   // Trust polls and the loop must not write anything on their own.
   HelperProcess helper = startHelper({});
-  ASSERT_EQ(readLines(helper, 3), opening("option"));
+  ASSERT_EQ(readLines(helper, 3), openingLines(false));
   std::this_thread::sleep_for(std::chrono::milliseconds(3200));
-  HelperRun end = finishHelper(helper);
-  EXPECT_EQ(end.lines, Lines{});
-  EXPECT_EQ(end.exitStatus, 0);
-  EXPECT_EQ(end.standardError, "");
+  expectCleanEnd(helper);
 }
 
 TEST(Process, OutputClosedByTheParentRunsUntilItsInputCloses) {
@@ -127,7 +123,7 @@ class ClosedStandardDescriptor : public testing::Test {
     return startHelper({}, {displayVariable(server.number)}, closedDescriptor);
   }
 
-  const Lines openingOnDesktop = {"ready", "debug:watching option", "trusted:true", "debug:monitor-installed"};
+  const Lines openingOnDesktop = openingLines(true);
   XServer server;
 };
 

@@ -10,7 +10,6 @@
 
 #include "hotkey/modifier.h"
 #include "hotkey/tracker.h"
-#include "main/startup.h"
 #include "tests/doubles/captured_output.h"
 #include "tests/expected_lines.h"
 #include "tests/doubles/fake_platform.h"
@@ -133,7 +132,7 @@ std::vector<Event> randomEvents(std::mt19937_64& random, std::uint64_t watchedBi
       case 1: {
         // Mostly the watched key alone or nothing, which is where holds happen.
         const std::uint64_t roll = random() % 6;
-        std::uint64_t flags = roll < 2 ? watchedBit : roll < 4 ? 0 : 0;
+        std::uint64_t flags = roll < 2 ? watchedBit : 0;
         if (roll >= 4) {
           for (std::uint64_t bit : modifiers) flags |= (random() % 3 == 0) ? bit : 0;
         }

@@ -9,7 +9,6 @@
 
 #include "hotkey/modifier.h"
 #include "hotkey/tracker.h"
-#include "main/startup.h"
 #include "tests/doubles/captured_output.h"
 #include "tests/doubles/fake_platform.h"
 #include "tests/fresh_tracker.h"

@@ -9,6 +9,7 @@
 #include "tests/doubles/captured_output.h"
 #include "tests/doubles/fake_ax.h"
 #include "tests/doubles/fake_platform.h"
+#include "tests/expected_lines.h"
 
 namespace {
 
@@ -20,12 +21,12 @@ class TrustAndMonitor : public testing::Test {
     startCapturingOutput();
   }
 
-  // The helper holds these for its whole life; each test's start-up makes new ones.
+  // The helper holds these for its whole life. Released here, they are left
+  // dangling, unread: the next test's start-up makes new ones before
+  // anything asks for them.
   void TearDown() override {
     axRelease(promptOpts);
     axRelease(promptKey);
-    promptOpts = nullptr;
-    promptKey = nullptr;
   }
 
   // Start-up up to the loop, as the helper runs it.
@@ -47,7 +48,7 @@ class TrustAndMonitor : public testing::Test {
 using Lines = std::vector<std::string>;
 
 TEST_F(TrustAndMonitor, TrustedAtStartInstallsTheMonitorOnceAndStaysQuiet) {
-  EXPECT_EQ(start(true), (Lines{"ready", "debug:watching option", "trusted:true", "debug:monitor-installed"}));
+  EXPECT_EQ(start(true), openingLines(true));
   advanceFakeClock(15000);
   EXPECT_EQ(takeOutputLines(), Lines{});
   installMonitor();
@@ -63,7 +64,7 @@ TEST_F(TrustAndMonitor, PromptOnlyAtStartAndOptionsBuiltOnce) {
 }
 
 TEST_F(TrustAndMonitor, GrantInstallsTheMonitorRightAfterTheTrustLine) {
-  EXPECT_EQ(start(false), (Lines{"ready", "debug:watching option", "trusted:false"}));
+  EXPECT_EQ(start(false), openingLines(false));
   EXPECT_EQ(monitorRequests(), 0);
   advanceFakeClock(3000);
   setFakeTrust(true);
@@ -111,10 +112,22 @@ TEST_F(TrustAndMonitor, FailedInstallIsRetriedOnlyAfterTrustGoesFalseAndBack) {
 TEST_F(TrustAndMonitor, StartUpOrderEndsWithTheLoop) {
   start(true);
   EXPECT_EQ(fakePlatformCalls(), (Lines{"monitor 5120", "timer 1500", "worker", "loop"}));
-  EXPECT_FALSE(isDown);
-  EXPECT_EQ(pendingArm, nullptr);
-  EXPECT_FALSE(armBlocked);
-  EXPECT_EQ(armDelayMs, 150);
+}
+
+// Start-up leaves the tracker idle, armed for 150 ms and named after the
+// argument: the first hold after it behaves as any other.
+TEST_F(TrustAndMonitor, StartUpLeavesTheTrackerReadyForAHold) {
+  setFakeTrust(true);
+  char program[] = "ortel-helper";
+  char name[] = "Command";
+  char* argv[] = {program, name, nullptr};
+  runHelper(2, argv);
+  takeOutputLines();
+  ASSERT_TRUE(deliverFakeEvent(flagsChangedEventType, optionFlag));
+  advanceFakeClock(149);
+  EXPECT_EQ(takeOutputLines(), Lines{"debug:flagsChanged raw=524288 watched=true others=false"});
+  advanceFakeClock(1);
+  EXPECT_EQ(takeOutputLines(), Lines{"Command:down"});
 }
 
 }  // namespace

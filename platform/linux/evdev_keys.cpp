@@ -1,8 +1,8 @@
-// The key state on event devices. What the helper can know differs from
-// X11 in three ways: there is no keymap, so keys count by the kernel's codes
-// (the keymap only remaps them, rarely a modifier); the Caps Lock state is
-// the desktop's, shown by the keyboard's light; and the kernel repeats held
-// keys itself, which are not presses.
+// What the event devices send, told to the key state (key_state.h). What
+// the helper can know differs from X11 in three ways: there is no keymap, so
+// keys count by the kernel's codes (the keymap only remaps them, rarely a
+// modifier); the Caps Lock state is the desktop's, shown by the keyboard's
+// light; and the kernel repeats held keys itself, which are not presses.
 #include "platform/linux/evdev_keys.h"
 
 #include <errno.h>
@@ -11,12 +11,12 @@
 
 #include <algorithm>
 #include <array>
-#include <bitset>
 #include <cstring>
 #include <vector>
 
-#include "hotkey/tracker.h"
+#include "platform/key_events.h"
 #include "platform/linux/evdev_device.h"
+#include "platform/linux/key_state.h"
 
 namespace {
 
@@ -40,12 +40,10 @@ constexpr std::array<ModifierKey, 9> modifierKeys = {{
     {KEY_FN, functionFlag},  // only the keyboards whose firmware reports it
 }};
 
-using HeldModifiers = std::bitset<modifierKeys.size()>;
-
+// What is read from a keyboard; what its keys hold is the key state's, the
+// keyboard's descriptor its source.
 struct Keyboard {
   int fd = -1;
-  HeldModifiers held;
-  bool capsLockLit = false;
   // Since the kernel said it dropped events, until the state is read again.
   bool discarding = false;
   // A record split across reads (only a pipe splits them; the kernel never does).
@@ -54,16 +52,12 @@ struct Keyboard {
 };
 
 std::vector<Keyboard> keyboards;
-MonitorHandler monitorHandler = nullptr;
-// The flags of the last flags-changed event, so that a change that comes
-// without a key event (a light, a keyboard gone, a resync) is told once.
-ModifierFlags reportedFlags = 0;
 
-int modifierIndex(unsigned code) {
-  for (std::size_t index = 0; index < modifierKeys.size(); ++index) {
-    if (modifierKeys[index].code == code) return static_cast<int>(index);
+ModifierFlags modifierFlag(unsigned code) {
+  for (const ModifierKey& key : modifierKeys) {
+    if (key.code == code) return key.flag;
   }
-  return -1;
+  return 0;
 }
 
 // EV_KEY also carries the buttons of mice, pads and joysticks, which are
@@ -75,9 +69,11 @@ bool isKeyboardKey(unsigned code) {
   return code < BTN_TRIGGER_HAPPY;
 }
 
-HeldModifiers heldModifiers(const KeyBits& keys) {
-  HeldModifiers held;
-  for (std::size_t index = 0; index < modifierKeys.size(); ++index) held[index] = keys.test(modifierKeys[index].code);
+std::vector<HeldKey> heldModifiers(const KeyBits& keys) {
+  std::vector<HeldKey> held;
+  for (const ModifierKey& key : modifierKeys) {
+    if (keys.test(key.code)) held.push_back({key.code, key.flag});
+  }
   return held;
 }
 
@@ -86,27 +82,13 @@ Keyboard* findKeyboard(int fd) {
   return found == keyboards.end() ? nullptr : &*found;
 }
 
-void report(std::uint64_t eventType, ModifierFlags flags) {
-  if (eventType == flagsChangedEventType) reportedFlags = flags;
-  if (monitorHandler != nullptr) monitorHandler(eventType, flags);
-}
-
-void reportIfChanged() {
-  const ModifierFlags now = evdevCurrentFlags();
-  if (now != reportedFlags) report(flagsChangedEventType, now);
-}
-
-void onKey(Keyboard& keyboard, unsigned code, std::int32_t value) {
+void onKey(const Keyboard& keyboard, unsigned code, std::int32_t value) {
   // 2 is the kernel repeating a key that is held.
-  if (value != 0 && value != 1) return;
-  const int index = modifierIndex(code);
-  if (index >= 0) {
-    // Every press and release, as on X11: the other side's key changes no
-    // flag, and the tracker still hears it.
-    keyboard.held.set(static_cast<std::size_t>(index), value == 1);
-    report(flagsChangedEventType, evdevCurrentFlags());
-  } else if (value == 1 && isKeyboardKey(code)) {
-    report(keyDownEventType, evdevCurrentFlags());
+  if (value == 0) {
+    keyStateUp(keyboard.fd, code);
+  } else if (value == 1) {
+    const ModifierFlags flag = modifierFlag(code);
+    if (flag != 0 || isKeyboardKey(code)) keyStateDown(keyboard.fd, code, flag);
   }
 }
 
@@ -116,8 +98,7 @@ void onRecord(Keyboard& keyboard, const input_event& record) {
   if (record.type == EV_KEY) {
     onKey(keyboard, record.code, record.value);
   } else if (record.type == EV_LED && record.code == LED_CAPSL) {
-    keyboard.capsLockLit = record.value != 0;
-    reportIfChanged();
+    keyStateLock(keyboard.fd, record.value != 0);
   }
 }
 
@@ -132,9 +113,8 @@ void onRecord(Keyboard& keyboard, const input_event& record) {
 // is not.
 void resync(Keyboard& keyboard) {
   keyboard.discarding = false;
-  keyboard.held = heldModifiers(evdevKeysHeld(keyboard.fd));
-  keyboard.capsLockLit = evdevCapsLockLit(keyboard.fd);
-  reportIfChanged();
+  const std::vector<HeldKey> held = heldModifiers(evdevKeysHeld(keyboard.fd));
+  keyStateResync(keyboard.fd, held, evdevCapsLockLit(keyboard.fd));
 }
 
 }  // namespace
@@ -149,10 +129,9 @@ bool evdevIsKeyboard(int fd) {
 void evdevAddKeyboard(int fd) {
   Keyboard keyboard;
   keyboard.fd = fd;
-  keyboard.held = heldModifiers(evdevKeysHeld(fd));
-  keyboard.capsLockLit = evdevCapsLockLit(fd);
   keyboards.push_back(keyboard);
-  reportIfChanged();
+  const std::vector<HeldKey> held = heldModifiers(evdevKeysHeld(fd));
+  keyStateResync(fd, held, evdevCapsLockLit(fd));
 }
 
 bool evdevReadKeyboard(int fd) {
@@ -191,23 +170,8 @@ void evdevRemoveKeyboard(int fd) {
   const auto gone = std::remove_if(keyboards.begin(), keyboards.end(), [fd](const Keyboard& k) { return k.fd == fd; });
   if (gone == keyboards.end()) return;
   keyboards.erase(gone, keyboards.end());
-  reportIfChanged();
+  keyStateForget(fd);
 }
 
 std::size_t evdevKeyboardCount() { return keyboards.size(); }
 
-void evdevSetMonitorHandler(MonitorHandler handler) {
-  monitorHandler = handler;
-  reportedFlags = evdevCurrentFlags();
-}
-
-ModifierFlags evdevCurrentFlags() {
-  ModifierFlags flags = 0;
-  for (const Keyboard& keyboard : keyboards) {
-    for (std::size_t index = 0; index < modifierKeys.size(); ++index) {
-      if (keyboard.held.test(index)) flags |= modifierKeys[index].flag;
-    }
-    if (keyboard.capsLockLit) flags |= capsLockFlag;
-  }
-  return flags;
-}

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/linux/evdev_keys.h"
+#include "platform/linux/key_state.h"
 #include "platform/linux/main_context.h"
 
 namespace {
@@ -163,6 +164,6 @@ bool evdevKeyboardsReadable() {
 
 // The mask adds nothing: key events are all the devices send that counts.
 MonitorHandle evdevAddGlobalMonitor(std::uint64_t, MonitorHandler handler) {
-  evdevSetMonitorHandler(handler);
+  keyStateListen(handler);
   return reinterpret_cast<MonitorHandle>(&monitorMarker);
 }

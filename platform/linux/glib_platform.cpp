@@ -88,6 +88,16 @@ void spareTimer(TimerSource* timer) {
   sparedTimers.push_back(timer);
 }
 
+// A one-shot timerfd that has expired is disarmed already: disarming it
+// again would be one more system call per hold, for nothing. Only GLib's
+// ready time, where it stood in for the descriptor, needs clearing.
+void spareFiredTimer(TimerSource* timer) {
+  timer->deadlineNs = 0;
+  timer->body = nullptr;
+  if (timer->fd < 0) g_source_set_ready_time(&timer->base, -1);
+  sparedTimers.push_back(timer);
+}
+
 gboolean dispatchTimer(GSource* source, GSourceFunc, gpointer) {
   auto* timer = reinterpret_cast<TimerSource*>(source);
   if (timer->fd >= 0) {
@@ -99,7 +109,7 @@ gboolean dispatchTimer(GSource* source, GSourceFunc, gpointer) {
   // So whether a task is due is told by its own deadline, not by the poll.
   if (timer->body == nullptr || monotonicNowNs() < timer->deadlineNs) return G_SOURCE_CONTINUE;
   const PlatformCallback body = timer->body;
-  spareTimer(timer);
+  spareFiredTimer(timer);
   body();
   return G_SOURCE_CONTINUE;
 }

@@ -13,9 +13,10 @@
 #include <glib.h>
 
 #include <array>
+#include <vector>
 
-#include "hotkey/modifier.h"
-#include "hotkey/tracker.h"
+#include "platform/key_events.h"
+#include "platform/linux/key_state.h"
 #include "platform/linux/main_context.h"
 #include "platform/linux/x11_display.h"
 #include "platform/linux/x11_opener.h"
@@ -34,18 +35,12 @@ gpointer displayFdTag = nullptr;
 
 // Set once by addGlobalMonitor and kept across connections: the monitor is
 // installed once per process, while the X server may come and go under it.
-MonitorHandler monitorHandler = nullptr;
+bool listening = false;
 char monitorMarker;
 
-// The modifier flag each keycode's key stands for, 0 for a key that types.
+// The modifier flag each keycode's key stands for in the keymap now, 0 for a
+// key that types. The key state keeps what each held key went down as.
 std::array<ModifierFlags, keycodeCount> keyFlags{};
-// The flag each held modifier key went down as, 0 for a key not held as one.
-// A key keeps it until it comes up, whatever the keymap says meanwhile: its
-// release has to end what its press began, and a key that went down typing
-// must not come up as a modifier.
-std::array<ModifierFlags, keycodeCount> heldKeyFlags{};
-bool capsLocked = false;
-bool capsPressEngaged = false;  // the last Caps Lock press engaged the lock
 
 ModifierFlags flagForKeysym(KeySym keysym) {
   switch (keysym) {
@@ -83,34 +78,24 @@ void classifyKeys() {
   }
 }
 
-void readCapsLock() {
+// The keys are the connection's, one source of the key state.
+KeySource keySource() { return ConnectionNumber(display); }
+
+bool readCapsLock() {
   XkbStateRec state{};
-  if (XkbGetState(display, XkbUseCoreKbd, &state) == Success) capsLocked = (state.locked_mods & LockMask) != 0;
+  return XkbGetState(display, XkbUseCoreKbd, &state) == Success && (state.locked_mods & LockMask) != 0;
 }
 
-// Modifier keys already held when listening starts still count, without
-// being reported: their press was nobody's to hear, so they start no hold.
-void readKeysDown() {
+// Modifier keys already held when listening starts count as held.
+std::vector<HeldKey> readKeysDown() {
   char keys[keycodeCount / 8] = {};
   XQueryKeymap(display, keys);
-  for (std::size_t keycode = 0; keycode < keycodeCount; ++keycode) {
+  std::vector<HeldKey> held;
+  for (unsigned keycode = 0; keycode < keycodeCount; ++keycode) {
     const bool down = (static_cast<unsigned char>(keys[keycode / 8]) >> (keycode % 8) & 1) != 0;
-    heldKeyFlags[keycode] = down ? keyFlags[keycode] : 0;
+    if (down && keyFlags[keycode] != 0) held.push_back({keycode, keyFlags[keycode]});
   }
-}
-
-bool anyModifierKeyHeld() {
-  for (ModifierFlags flag : heldKeyFlags) {
-    if (flag != 0) return true;
-  }
-  return false;
-}
-
-ModifierFlags currentFlags() {
-  ModifierFlags flags = capsLocked ? capsLockFlag : 0;
-  // Caps Lock counts by its lock, not by its key being held.
-  for (ModifierFlags flag : heldKeyFlags) flags |= flag & ~capsLockFlag;
-  return flags;
+  return held;
 }
 
 void startListening() {
@@ -123,8 +108,7 @@ void startListening() {
   const unsigned long keymapEvents = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
   XkbSelectEvents(display, XkbUseCoreKbd, keymapEvents, keymapEvents);
   classifyKeys();
-  readCapsLock();
-  readKeysDown();
+  keyStateResync(keySource(), readKeysDown(), readCapsLock());
   // A round trip, so the selection is in force before anyone is told the
   // monitor is there.
   XSync(display, False);
@@ -132,39 +116,25 @@ void startListening() {
 
 // The server sends the new lock state only after the raw event, and asking
 // it would be no better: by the time it answers it may have handled the
-// release too. Until its state event comes, follow XKB's Caps Lock action:
-// a press engages the lock, a release lets go only of a lock that was
-// already engaged before that press.
-void followCapsLockKey(bool pressed) {
-  if (pressed) {
-    capsPressEngaged = !capsLocked;
-    capsLocked = true;
-  } else if (!capsPressEngaged) {
-    capsLocked = false;
-  }
-}
-
+// release too. So the key state follows XKB's Caps Lock action for the key
+// (a Caps_Lock keysym goes down as caps lock) until the state event comes.
 void onRawKey(int eventType, int keycode) {
   if (keycode < 0 || keycode >= keycodeCount) return;
-  const auto index = static_cast<std::size_t>(keycode);
-  const bool pressed = eventType == XI_RawKeyPress;
-  const ModifierFlags flag = pressed ? keyFlags[index] : heldKeyFlags[index];
-  if (flag == 0) {
-    if (pressed) monitorHandler(keyDownEventType, currentFlags());
-    return;
+  const auto key = static_cast<unsigned>(keycode);
+  if (eventType == XI_RawKeyPress) {
+    keyStateDown(keySource(), key, keyFlags[key]);
+  } else {
+    keyStateUp(keySource(), key);
   }
-  heldKeyFlags[index] = pressed ? flag : 0;
-  if (flag == capsLockFlag) followCapsLockKey(pressed);
-  monitorHandler(flagsChangedEventType, currentFlags());
 }
 
 void onXkbEvent(const XkbEvent& event) {
   switch (event.any.xkb_type) {
     case XkbStateNotify:
-      capsLocked = (event.state.locked_mods & LockMask) != 0;
+      keyStateLock(keySource(), (event.state.locked_mods & LockMask) != 0);
       break;
     // Only keys pressed from now on go by the new map; held keys come up as
-    // what they went down as (heldKeyFlags).
+    // what they went down as.
     case XkbMapNotify:
     case XkbNewKeyboardNotify:
       classifyKeys();
@@ -178,7 +148,7 @@ void onEvent(XEvent& event) {
   if (event.type == GenericEvent && event.xcookie.extension == xinputOpcode) {
     if (!XGetEventData(display, &event.xcookie)) return;
     const int eventType = event.xcookie.evtype;
-    if (monitorHandler != nullptr && (eventType == XI_RawKeyPress || eventType == XI_RawKeyRelease)) {
+    if (eventType == XI_RawKeyPress || eventType == XI_RawKeyRelease) {
       onRawKey(eventType, static_cast<const XIRawEvent*>(event.xcookie.data)->detail);
     }
     XFreeEventData(display, &event.xcookie);
@@ -188,11 +158,10 @@ void onEvent(XEvent& event) {
 }
 
 // Without the connection no release can be heard, so the keys held are let
-// go here as their release would be: one flags-changed event with what is
-// now known, nothing held. Whatever they began ends, and nothing of them is
-// left to begin anything once the connection is back. With nothing held
-// there is nothing to report.
+// go here as their release would be. Whatever they began ends, and nothing
+// of them is left to begin anything once the connection is back.
 void closeDisplay() {
+  keyStateForget(keySource());
   if (displaySource != nullptr) {
     g_source_destroy(displaySource);
     g_source_unref(displaySource);
@@ -202,10 +171,6 @@ void closeDisplay() {
   XCloseDisplay(display);
   display = nullptr;
   displayLost = false;
-  const bool keysWereHeld = anyModifierKeyHeld();
-  heldKeyFlags.fill(0);
-  capsLocked = false;
-  if (keysWereHeld && monitorHandler != nullptr) monitorHandler(flagsChangedEventType, currentFlags());
 }
 
 // A plain watch on the socket is not enough: any round trip (the trust
@@ -258,7 +223,7 @@ void attachDisplaySource() {
 bool openDisplay() {
   if (!takeOpenedDisplay(&displayLost, &display, &xinputOpcode, &xkbEventType)) return false;
   attachDisplaySource();
-  if (monitorHandler != nullptr) startListening();
+  if (listening) startListening();
   if (displayLost) {
     closeDisplay();
     return false;
@@ -283,7 +248,8 @@ bool x11DisplayUsable() {
 // nothing here.
 MonitorHandle x11AddGlobalMonitor(std::uint64_t, MonitorHandler handler) {
   if (display == nullptr) return nullptr;
-  monitorHandler = handler;
+  listening = true;
   startListening();
+  keyStateListen(handler);
   return reinterpret_cast<MonitorHandle>(&monitorMarker);
 }

@@ -1,14 +1,12 @@
 // The logic is written with plain numbers in the SDK's bit positions and
-// values (hotkey/, and the protocol's raw flags), so that it builds and is
-// tested anywhere. Here the macOS build holds each of them to the SDK's own
-// constant: should one ever drift, the build stops instead of the helper
-// misreading keys.
+// values (platform/key_events.h, and the protocol's raw flags), so that it
+// builds and is tested anywhere. Here the macOS build holds each of them to
+// the SDK's own constant: should one ever drift, the build stops instead of
+// the helper misreading keys.
 #import <AppKit/AppKit.h>
 #include <ApplicationServices/ApplicationServices.h>
 
-#include "hotkey/modifier.h"
-#include "hotkey/monitor.h"
-#include "hotkey/tracker.h"
+#include "platform/key_events.h"
 
 static_assert(capsLockFlag == NSEventModifierFlagCapsLock);
 static_assert(shiftFlag == NSEventModifierFlagShift);
@@ -17,7 +15,8 @@ static_assert(optionFlag == NSEventModifierFlagOption);
 static_assert(commandFlag == NSEventModifierFlagCommand);
 static_assert(functionFlag == NSEventModifierFlagFunction);
 
-static_assert(monitorEventMask == (NSEventMaskFlagsChanged | NSEventMaskKeyDown));
+static_assert(flagsChangedEventMask == NSEventMaskFlagsChanged);
+static_assert(keyDownEventMask == NSEventMaskKeyDown);
 static_assert(keyDownEventType == NSEventTypeKeyDown);
 static_assert(flagsChangedEventType == NSEventTypeFlagsChanged);
 

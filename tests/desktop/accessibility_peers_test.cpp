@@ -36,30 +36,25 @@ void sleepMs(int milliseconds) { std::this_thread::sleep_for(std::chrono::millis
 class AccessibilityPeers : public testing::Test {
  protected:
   void SetUp() override {
-    server = startXServer();
-    ASSERT_GT(server.pid, 0) << "Xvfb did not start";
-    bus = startBusSession(server.number);
-    ASSERT_NE(bus.address, "") << "no D-Bus session";
-    environment = {displayVariable(server.number), "DBUS_SESSION_BUS_ADDRESS=" + bus.address};
+    desktop = startDesktop();
+    ASSERT_EQ(desktop.failure, "");
   }
 
   void TearDown() override {
     if (stopped > 0) kill(stopped, SIGCONT);
     expectCleanEnd(helper);
     for (HelperProcess& child : others) stopChild(child);
-    stopBusSession(bus);
-    stopXServer(server);
+    stopDesktop(desktop);
   }
 
   void startTheHelper() {
-    helper = startHelper({}, environment);
-    ASSERT_EQ(readLines(helper, 4),
-              (Lines{"ready", "debug:watching option", "trusted:true", "debug:monitor-installed"}));
+    helper = startHelper({}, desktop.environment);
+    ASSERT_EQ(readLines(helper, 4), openingLines(true));
   }
 
   // A GTK window with the named widget focused, kept until the test ends.
   HelperProcess& startWindow(const std::string& focus) {
-    HelperProcess& window = others.emplace_back(startTestWindow(environment));
+    HelperProcess& window = others.emplace_back(startTestWindow(desktop.environment));
     EXPECT_GT(window.pid, 0) << "the test window did not become active";
     EXPECT_TRUE(focusInWindow(window, focus));
     return window;
@@ -67,7 +62,7 @@ class AccessibilityPeers : public testing::Test {
 
   // A script of tests/desktop, kept until the test ends; started once it says "ready".
   HelperProcess& startScript(const char* path) {
-    HelperProcess& script = others.emplace_back(startChild("/usr/bin/python3", {path}, environment));
+    HelperProcess& script = others.emplace_back(startChild("/usr/bin/python3", {path}, desktop.environment));
     EXPECT_EQ(readLines(script, 1, 15000), Lines{"ready"}) << path;
     return script;
   }
@@ -87,9 +82,7 @@ class AccessibilityPeers : public testing::Test {
     kill(pid, SIGSTOP);
   }
 
-  XServer server;
-  BusSession bus;
-  std::vector<std::string> environment;
+  Desktop desktop;
   HelperProcess helper;
   pid_t stopped = -1;
   std::deque<HelperProcess> others;  // windows and scripts; a deque keeps references to them valid
@@ -99,7 +92,7 @@ TEST_F(AccessibilityPeers, NewAccessibilityBusIsFoundWithoutRestartingTheHelper)
   startWindow("entry");
   startTheHelper();
   ASSERT_TRUE(answersWithin("focus:editable", 15000)) << "the helper never saw the window's entry";
-  const std::string firstBus = accessibilityBusAddress(bus.address);
+  const std::string firstBus = accessibilityBusAddress(desktop.bus.address);
   const pid_t daemon = busNameOwner(firstBus, "org.freedesktop.DBus");
   ASSERT_GT(daemon, 0);
 
@@ -110,7 +103,7 @@ TEST_F(AccessibilityPeers, NewAccessibilityBusIsFoundWithoutRestartingTheHelper)
 
   // A new window starts a new bus through the session bus, as a desktop would.
   startWindow("entry");
-  EXPECT_NE(accessibilityBusAddress(bus.address), firstBus);
+  EXPECT_NE(accessibilityBusAddress(desktop.bus.address), firstBus);
   EXPECT_TRUE(answersWithin("focus:editable", 5000)) << "the helper kept to the bus that died";
 }
 
@@ -126,12 +119,12 @@ void PrintTo(const StoppedPeerCase& stoppedCase, std::ostream* out) { *out << st
 class StoppedPeer : public AccessibilityPeers, public testing::WithParamInterface<StoppedPeerCase> {
  protected:
   pid_t peerProcess() {
-    if (GetParam().peer == Peer::xServer) return server.pid;
+    if (GetParam().peer == Peer::xServer) return desktop.server.pid;
     const std::string name =
         GetParam().peer == Peer::accessibilityBus ? "org.freedesktop.DBus" : "org.a11y.atspi.Registry";
     // The registry is started on demand, and the window may not have asked for it yet.
     for (int attempt = 0; attempt < 50; ++attempt) {
-      const pid_t owner = busNameOwner(accessibilityBusAddress(bus.address), name);
+      const pid_t owner = busNameOwner(accessibilityBusAddress(desktop.bus.address), name);
       if (owner > 0) return owner;
       sleepMs(100);
     }
@@ -193,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(Peers, StoppedPeer, testing::ValuesIn(stoppedPeerCases)
 // bus address from is stopped), and with the helper killed outright.
 TEST_F(AccessibilityPeers, AccessibilityProcessNeverOutlivesTheHelper) {
   startTheHelper();
-  stop(server.pid);
+  stop(desktop.server.pid);
   ASSERT_TRUE(writeAll(helper.input, "check-focus\n"));
   pid_t process = -1;
   for (int waited = 0; waited < 500 && process < 0; waited += 10) {
@@ -204,7 +197,7 @@ TEST_F(AccessibilityPeers, AccessibilityProcessNeverOutlivesTheHelper) {
   kill(helper.pid, SIGKILL);
   for (int waited = 0; waited < 1000 && !hasEnded(process); waited += 10) sleepMs(10);
   EXPECT_TRUE(hasEnded(process)) << "the accessibility process outlived the helper";
-  kill(server.pid, SIGCONT);
+  kill(desktop.server.pid, SIGCONT);
   stopChild(helper);
 }
 
@@ -216,7 +209,7 @@ TEST_F(AccessibilityPeers, BusyApplicationLeavesMemoryFlatAndTheHelperAsleep) {
   ASSERT_EQ(readLines(window, 1), Lines{"busy"});
   startTheHelper();
   ASSERT_TRUE(answersWithin("focus:editable", 15000)) << "the helper never saw the busy window's entry";
-  const pid_t daemon = busNameOwner(accessibilityBusAddress(bus.address), "org.freedesktop.DBus");
+  const pid_t daemon = busNameOwner(accessibilityBusAddress(desktop.bus.address), "org.freedesktop.DBus");
   const pid_t process = accessibilityProcessOf(helper.pid);
   ASSERT_GT(daemon, 0);
   EXPECT_GT(process, 0) << "no accessibility process";

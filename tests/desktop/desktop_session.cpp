@@ -19,13 +19,13 @@ constexpr int startTimeoutMs = 15000;
 
 }  // namespace
 
-BusSession startBusSession(int displayNumber) {
+BusSession startBusSession(int displayNumber, const std::string& configFile) {
   // The services the bus starts on demand (the accessibility bus and its
   // registry) inherit this environment, so they know the display.
+  std::vector<std::string> arguments{"--", "/bin/sh", "-c", "echo \"$DBUS_SESSION_BUS_ADDRESS\"; exec cat >/dev/null"};
+  if (!configFile.empty()) arguments.insert(arguments.begin(), "--config-file=" + configFile);
   BusSession session;
-  session.holder = startChild("/usr/bin/dbus-run-session",
-                              {"--", "/bin/sh", "-c", "echo \"$DBUS_SESSION_BUS_ADDRESS\"; exec cat >/dev/null"},
-                              {displayVariable(displayNumber)});
+  session.holder = startChild("/usr/bin/dbus-run-session", arguments, {displayVariable(displayNumber)});
   const std::vector<std::string> lines = readLines(session.holder, 1, startTimeoutMs);
   if (!lines.empty()) session.address = lines[0];
   return session;
@@ -33,10 +33,29 @@ BusSession startBusSession(int displayNumber) {
 
 void stopBusSession(BusSession& session) {
   // Closing its input ends the holder, and with it the bus and what the bus started.
-  if (session.holder.input >= 0) close(session.holder.input);
-  session.holder.input = -1;
-  if (session.holder.pid > 0 && !waitForExit(session.holder.pid, 5000)) endProcess(session.holder.pid);
-  stopChild(session.holder);
+  stopChild(session.holder, 5000);
+}
+
+Desktop startDesktop(const std::string& busConfigFile) {
+  Desktop desktop;
+  desktop.server = startXServer();
+  if (desktop.server.pid <= 0) {
+    desktop.failure = "Xvfb did not start";
+    return desktop;
+  }
+  desktop.bus = startBusSession(desktop.server.number, busConfigFile);
+  if (desktop.bus.address.empty()) {
+    desktop.failure = "no D-Bus session";
+    return desktop;
+  }
+  desktop.environment = {displayVariable(desktop.server.number), "DBUS_SESSION_BUS_ADDRESS=" + desktop.bus.address};
+  return desktop;
+}
+
+void stopDesktop(Desktop& desktop) {
+  stopBusSession(desktop.bus);
+  stopXServer(desktop.server);
+  desktop = {};
 }
 
 HelperProcess startTestWindow(const std::vector<std::string>& environment) {
@@ -78,17 +97,6 @@ bool focusAnswerWithin(HelperProcess& helper, const std::string& expected, int w
   return false;
 }
 
-void stopChild(HelperProcess& child) {
-  if (child.pid > 0) {
-    kill(child.pid, SIGCONT);  // a stopped child would never see its SIGTERM
-    endProcess(child.pid);
-  }
-  for (int fd : {child.input, child.output, child.error}) {
-    if (fd >= 0) close(fd);
-  }
-  child = {};
-}
-
 bool injectKeys(int displayNumber, const std::vector<std::string>& steps) {
   HelperProcess injector = startChild(ORTEL_XINJECT_PATH, steps, {displayVariable(displayNumber)});
   if (injector.pid <= 0) return false;
@@ -99,12 +107,4 @@ bool injectKeys(int displayNumber, const std::vector<std::string>& steps) {
   injector.pid = -1;
   stopChild(injector);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-void expectCleanEnd(HelperProcess& helper) {
-  if (helper.pid <= 0) return;  // never started: nothing to end, and no wait for any other child
-  HelperRun end = finishHelper(helper);
-  EXPECT_EQ(end.lines, std::vector<std::string>{});
-  EXPECT_EQ(end.exitStatus, 0);
-  EXPECT_EQ(end.standardError, "");
 }

@@ -18,8 +18,30 @@ struct BusSession {
   HelperProcess holder;
   std::string address;
 };
-BusSession startBusSession(int displayNumber);
+// configFile: the bus's configuration, when not the session's own.
+BusSession startBusSession(int displayNumber, const std::string& configFile = "");
 void stopBusSession(BusSession& session);
+
+// A private X server with a D-Bus session on it: where every focus test
+// starts. In a fixture:
+//
+//   void SetUp() override {
+//     desktop = startDesktop();
+//     ASSERT_EQ(desktop.failure, "");
+//     helper = startHelper({}, desktop.environment);
+//   }
+//   void TearDown() override { stopDesktop(desktop); }
+struct Desktop {
+  XServer server;
+  BusSession bus;
+  // DISPLAY and DBUS_SESSION_BUS_ADDRESS, for every child on this desktop.
+  std::vector<std::string> environment;
+  std::string failure;  // what did not start; empty once both are up
+};
+Desktop startDesktop(const std::string& busConfigFile = "");
+// Stops the bus (closing its input: dbus-run-session ends its bus only
+// then), then the server; what ran on them is the caller's to stop first.
+void stopDesktop(Desktop& desktop);
 
 // The GTK window of tests/desktop/test_window.py; see there for its commands.
 HelperProcess startTestWindow(const std::vector<std::string>& environment);
@@ -29,7 +51,6 @@ bool focusInWindow(HelperProcess& window, const std::string& name);
 bool activateWindow(HelperProcess& window);
 // True once the window has seen another take the focus from it.
 bool awaitInactive(HelperProcess& window);
-void stopChild(HelperProcess& child);
 
 // Sends check-focus and returns the reply, or "[no reply]" after timeoutMs.
 std::string askFocus(HelperProcess& helper, int timeoutMs = 5000);
@@ -41,7 +62,3 @@ bool focusAnswerWithin(HelperProcess& helper, const std::string& expected, int w
 
 // Runs the injector on the display: "+Alt_L", "300", "-Alt_L", "a".
 bool injectKeys(int displayNumber, const std::vector<std::string>& steps);
-
-// Ends the helper as the parent does, by closing its input, and expects
-// nothing more on its output, exit status 0 and not a byte on stderr.
-void expectCleanEnd(HelperProcess& helper);

@@ -16,17 +16,12 @@ using Lines = std::vector<std::string>;
 class FocusOnDesktop : public testing::Test {
  protected:
   void SetUp() override {
-    server = startXServer();
-    ASSERT_GT(server.pid, 0) << "Xvfb did not start";
-    bus = startBusSession(server.number);
-    ASSERT_NE(bus.address, "") << "no D-Bus session";
-    const std::vector<std::string> environment{displayVariable(server.number),
-                                               "DBUS_SESSION_BUS_ADDRESS=" + bus.address};
-    window = startTestWindow(environment);
+    desktop = startDesktop();
+    ASSERT_EQ(desktop.failure, "");
+    window = startTestWindow(desktop.environment);
     ASSERT_GT(window.pid, 0) << "the test window did not become active";
-    helper = startHelper({}, environment);
-    ASSERT_EQ(readLines(helper, 4),
-              (Lines{"ready", "debug:watching option", "trusted:true", "debug:monitor-installed"}));
+    helper = startHelper({}, desktop.environment);
+    ASSERT_EQ(readLines(helper, 4), openingLines(true));
     // The window registers with the accessibility bus in its own time: wait
     // until the helper sees its focused entry, so no later "none" can come
     // from a window that is not there yet.
@@ -37,16 +32,14 @@ class FocusOnDesktop : public testing::Test {
   void TearDown() override {
     expectCleanEnd(helper);
     stopChild(window);
-    stopBusSession(bus);
-    stopXServer(server);
+    stopDesktop(desktop);
   }
 
   std::string checkFocus(int timeoutMs = 5000) { return askFocus(helper, timeoutMs); }
 
   bool waitForEditable() { return focusAnswerWithin(helper, "focus:editable", 15000); }
 
-  XServer server;
-  BusSession bus;
+  Desktop desktop;
   HelperProcess window;
   HelperProcess helper;
 };
@@ -92,7 +85,7 @@ TEST_F(FocusOnDesktop, StoppedApplicationGetsNoneWithinOneAndAHalfSeconds) {
 TEST_F(FocusOnDesktop, AnswerFollowsTheFocusToAnotherApplication) {
   ASSERT_TRUE(focusInWindow(window, "button"));
   ASSERT_EQ(checkFocus(), "focus:none");
-  HelperProcess other = startTestWindow({displayVariable(server.number), "DBUS_SESSION_BUS_ADDRESS=" + bus.address});
+  HelperProcess other = startTestWindow(desktop.environment);
   ASSERT_GT(other.pid, 0) << "the second window did not become active";
   ASSERT_TRUE(awaitInactive(window));
   ASSERT_TRUE(focusInWindow(other, "textview"));

@@ -60,7 +60,7 @@ TEST(LostPeers, XServerKilledAndRestartedUnderLoad) {
   XServer server = startXServer(number);
   ASSERT_GT(server.pid, 0);
   HelperProcess helper = startHelper({}, {displayVariable(number)});
-  ASSERT_EQ(readLines(helper, 4), (Lines{"ready", "debug:watching option", "trusted:true", "debug:monitor-installed"}));
+  ASSERT_EQ(readLines(helper, 4), openingLines(true));
 
   // A steady stream of focus queries the whole time.
   std::atomic<bool> loading{true};
@@ -105,7 +105,7 @@ TEST(LostPeers, NoSessionBusMeansNoneAndNoBusOfItsOwn) {
   // No bus address and no runtime directory: the helper has no bus to find,
   // and must not start one (libdbus would, through X11, into the home).
   HelperProcess helper = startHelper({}, {displayVariable(server.number), "HOME=" + home, "XDG_RUNTIME_DIR="});
-  ASSERT_EQ(readLines(helper, 4).size(), 4u);
+  ASSERT_EQ(readLines(helper, 4), openingLines(true));
   for (int query = 0; query < 3; ++query) {
     ASSERT_TRUE(writeAll(helper.input, "check-focus\n"));
     EXPECT_EQ(readLines(helper, 1, 2500), Lines{"focus:none"});
@@ -117,18 +117,10 @@ TEST(LostPeers, NoSessionBusMeansNoneAndNoBusOfItsOwn) {
 }
 
 TEST(LostPeers, SessionBusWithoutAccessibilityMeansNonePromptly) {
-  XServer server = startXServer();
-  ASSERT_GT(server.pid, 0);
-  BusSession bus;
-  bus.holder = startChild(
-      "/usr/bin/dbus-run-session",
-      {"--config-file=" ORTEL_NO_A11Y_BUS_CONFIG, "--", "/bin/sh", "-c", "echo \"$DBUS_SESSION_BUS_ADDRESS\"; exec cat >/dev/null"},
-      {displayVariable(server.number)});
-  const Lines address = readLines(bus.holder, 1, 15000);
-  ASSERT_EQ(address.size(), 1u);
-  bus.address = address[0];
-  HelperProcess helper = startHelper({}, {displayVariable(server.number), "DBUS_SESSION_BUS_ADDRESS=" + bus.address});
-  ASSERT_EQ(readLines(helper, 4).size(), 4u);
+  Desktop desktop = startDesktop(ORTEL_NO_A11Y_BUS_CONFIG);
+  ASSERT_EQ(desktop.failure, "");
+  HelperProcess helper = startHelper({}, desktop.environment);
+  ASSERT_EQ(readLines(helper, 4), openingLines(true));
   for (int query = 0; query < 3; ++query) {
     const auto start = Clock::now();
     ASSERT_TRUE(writeAll(helper.input, "check-focus\n"));
@@ -136,23 +128,18 @@ TEST(LostPeers, SessionBusWithoutAccessibilityMeansNonePromptly) {
     EXPECT_LT(millisecondsSince(start), 2500) << "query " << query;
   }
   expectCleanEnd(helper);
-  // Closing its input, not a signal: dbus-run-session ends its bus only then.
-  stopBusSession(bus);
-  stopXServer(server);
+  stopDesktop(desktop);
 }
 
 class StoppedApplication : public testing::Test {
  protected:
   void SetUp() override {
-    server = startXServer();
-    ASSERT_GT(server.pid, 0);
-    bus = startBusSession(server.number);
-    ASSERT_NE(bus.address, "");
-    environment = {displayVariable(server.number), "DBUS_SESSION_BUS_ADDRESS=" + bus.address};
-    window = startTestWindow(environment);
+    desktop = startDesktop();
+    ASSERT_EQ(desktop.failure, "");
+    window = startTestWindow(desktop.environment);
     ASSERT_GT(window.pid, 0);
-    helper = startHelper({}, environment);
-    ASSERT_EQ(readLines(helper, 4).size(), 4u);
+    helper = startHelper({}, desktop.environment);
+    ASSERT_EQ(readLines(helper, 4), openingLines(true));
     ASSERT_TRUE(focusInWindow(window, "entry"));
     // Wait until the window is on the accessibility bus.
     ASSERT_TRUE(focusAnswerWithin(helper, "focus:editable", 15000));
@@ -161,13 +148,10 @@ class StoppedApplication : public testing::Test {
   void TearDown() override {
     if (helper.pid > 0) expectCleanEnd(helper);
     stopChild(window);
-    stopBusSession(bus);
-    stopXServer(server);
+    stopDesktop(desktop);
   }
 
-  XServer server;
-  BusSession bus;
-  std::vector<std::string> environment;
+  Desktop desktop;
   HelperProcess window;
   HelperProcess helper;
 };
@@ -188,7 +172,7 @@ TEST_F(StoppedApplication, ParentLeavingMidQueryEndsTheHelperPromptly) {
 TEST_F(StoppedApplication, KeysAreHeardWhileAQueryWaits) {
   kill(window.pid, SIGSTOP);
   ASSERT_TRUE(writeAll(helper.input, "check-focus\n"));
-  ASSERT_TRUE(injectKeys(server.number, {"+Alt_L", "300", "-Alt_L"}));
+  ASSERT_TRUE(injectKeys(desktop.server.number, {"+Alt_L", "300", "-Alt_L"}));
   Lines lines = readLines(helper, hold.size() + 1, 5000);
   // The reply may come anywhere among the key lines; the key lines keep their order.
   Lines keyLines;

@@ -21,11 +21,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// Every line the helper may ever write, watching option.
-const std::regex protocolLine(
-    "ready|debug:watching option|trusted:(true|false)|debug:monitor-installed|debug:monitor-install-failed|"
-    "debug:flagsChanged raw=[0-9]+ watched=(true|false) others=(true|false)|option:(down|up)|focus:(editable|none)");
-
 // The inodes of the machine's unix-domain sockets.
 std::set<std::string> unixSocketInodes() {
   std::set<std::string> inodes;
@@ -59,20 +54,16 @@ int socketsOf(pid_t pid, const std::set<std::string>& unixInodes) {
 }
 
 TEST(Privacy, TypedTextNeverAppearsAndTheHelperOpensNothingOfItsOwn) {
-  XServer server = startXServer();
-  ASSERT_GT(server.pid, 0);
-  BusSession bus = startBusSession(server.number);
-  ASSERT_NE(bus.address, "");
-  const std::vector<std::string> environment{displayVariable(server.number),
-                                             "DBUS_SESSION_BUS_ADDRESS=" + bus.address};
-  HelperProcess window = startTestWindow(environment);
+  Desktop desktop = startDesktop();
+  ASSERT_EQ(desktop.failure, "");
+  HelperProcess window = startTestWindow(desktop.environment);
   ASSERT_GT(window.pid, 0);
   char homePattern[] = "/tmp/ortel-home-XXXXXX";
   const std::string home = mkdtemp(homePattern);
-  std::vector<std::string> helperEnvironment = environment;
+  std::vector<std::string> helperEnvironment = desktop.environment;
   helperEnvironment.push_back("HOME=" + home);
   HelperProcess helper = startHelper({}, helperEnvironment);
-  ASSERT_EQ(readLines(helper, 4).size(), 4u);
+  ASSERT_EQ(readLines(helper, 4), openingLines(true));
 
   ASSERT_TRUE(focusInWindow(window, "password"));
   ASSERT_TRUE(writeAll(helper.input, "check-focus\n"));
@@ -81,9 +72,9 @@ TEST(Privacy, TypedTextNeverAppearsAndTheHelperOpensNothingOfItsOwn) {
   const std::vector<std::string> typing = {"s", "3", "c", "+Shift_L", "r", "e", "-Shift_L", "t", "KP_1", "KP_2",
                                            "exclam", "at", "BackSpace", "Tab", "Return", "space", "+Control_L",
                                            "a", "-Control_L", "+Alt_L", "p", "-Alt_L"};
-  ASSERT_TRUE(injectKeys(server.number, typing));
+  ASSERT_TRUE(injectKeys(desktop.server.number, typing));
   ASSERT_TRUE(focusInWindow(window, "entry"));
-  ASSERT_TRUE(injectKeys(server.number, typing));
+  ASSERT_TRUE(injectKeys(desktop.server.number, typing));
   ASSERT_TRUE(writeAll(helper.input, "check-focus\n"));
 
   // Sockets: only unix-domain ones. The helper's is its X connection; its
@@ -106,7 +97,7 @@ TEST(Privacy, TypedTextNeverAppearsAndTheHelperOpensNothingOfItsOwn) {
   EXPECT_EQ(end.standardError, "");
   int focusReplies = 0;
   for (const std::string& line : end.lines) {
-    EXPECT_TRUE(std::regex_match(line, protocolLine)) << "not a protocol line: " << line;
+    EXPECT_TRUE(std::regex_match(line, protocolLine())) << "not a protocol line: " << line;
     focusReplies += line.rfind("focus:", 0) == 0 ? 1 : 0;
   }
   EXPECT_EQ(focusReplies, 2);
@@ -116,8 +107,7 @@ TEST(Privacy, TypedTextNeverAppearsAndTheHelperOpensNothingOfItsOwn) {
   std::filesystem::remove_all(home);
 
   stopChild(window);
-  stopBusSession(bus);
-  stopXServer(server);
+  stopDesktop(desktop);
 }
 
 }  // namespace

@@ -32,8 +32,7 @@ constexpr int focusMoveMs = 60000;
 struct ApplicationSession {
   std::string application;
   std::string runtimeDirectory;
-  XServer server;
-  BusSession bus;
+  Desktop desktop;
   HelperProcess app;  // real_app.py and, under it, the application
   HelperProcess helper;
   std::string skipReason;
@@ -62,18 +61,10 @@ std::unique_ptr<ApplicationSession> startSession(const std::string& application)
   session->runtimeDirectory = runtimeTemplate;
   setenv("XDG_RUNTIME_DIR", session->runtimeDirectory.c_str(), 1);
 
-  session->server = startXServer();
-  if (session->server.pid <= 0) {
-    session->failure = "Xvfb did not start";
-    return session;
-  }
-  session->bus = startBusSession(session->server.number);
-  if (session->bus.address.empty()) {
-    session->failure = "no D-Bus session";
-    return session;
-  }
-  const std::vector<std::string> environment{displayVariable(session->server.number),
-                                             "DBUS_SESSION_BUS_ADDRESS=" + session->bus.address};
+  session->desktop = startDesktop();
+  session->failure = session->desktop.failure;
+  if (!session->failure.empty()) return session;
+  const std::vector<std::string>& environment = session->desktop.environment;
   session->app = startChild("/usr/bin/python3", {ORTEL_REAL_APP, application}, environment);
   const std::string started = readReply(session->app, "", applicationStartMs);
   if (started.rfind("missing: ", 0) == 0) {
@@ -97,8 +88,7 @@ void endSession(std::unique_ptr<ApplicationSession>& session) {
   session->app.input = -1;
   readLines(session->app, 1, 30000);  // until its output closes
   stopChild(session->app);
-  stopBusSession(session->bus);
-  stopXServer(session->server);
+  stopDesktop(session->desktop);
   if (!session->runtimeDirectory.empty()) {
     std::error_code ignored;
     std::filesystem::remove_all(session->runtimeDirectory, ignored);

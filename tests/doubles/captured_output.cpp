@@ -19,9 +19,9 @@ void startCapturingOutput() {
     // pipe and fcntl rather than pipe2, which macOS lacks.
     if (pipe(fds) != 0) std::abort();
     readEnd = fds[0];
-    outputFd = fds[1];
+    setOutputFd(fds[1]);
     fcntl(readEnd, F_SETFD, FD_CLOEXEC);
-    fcntl(outputFd, F_SETFD, FD_CLOEXEC);
+    fcntl(fds[1], F_SETFD, FD_CLOEXEC);
     fcntl(readEnd, F_SETFL, O_NONBLOCK);
   }
   takeOutputBytes();

@@ -64,7 +64,7 @@ class KeyboardsInVm : public testing::Test {
 TEST_F(KeyboardsInVm, AKeyboardPluggedInWhileRunningIsHeard) {
   plug();
   HelperProcess helper = startHelperAsUser({});
-  ASSERT_EQ(readLines(helper, 4), listeningLines());
+  ASSERT_EQ(readLines(helper, 4), openingLines(true));
 
   // As udev does: the kernel makes the node, then its group and mode follow.
   VirtualKeyboard& late = plug(false);
@@ -76,13 +76,13 @@ TEST_F(KeyboardsInVm, AKeyboardPluggedInWhileRunningIsHeard) {
   Lines expected = holdLines;
   expected.insert(expected.end(), releaseLines.begin(), releaseLines.end());
   EXPECT_EQ(readLines(helper, 4), expected);
-  expectQuietEnd(helper);
+  expectCleanEnd(helper);
 }
 
 TEST_F(KeyboardsInVm, UnpluggedMidHoldTheHoldEndsAsAReleaseWould) {
   VirtualKeyboard& keyboard = plug();
   HelperProcess helper = startHelperAsUser({});
-  ASSERT_EQ(readLines(helper, 4), listeningLines());
+  ASSERT_EQ(readLines(helper, 4), openingLines(true));
   playSteps({&keyboard}, {"+LEFTALT", "500"});
   ASSERT_EQ(readLines(helper, 2), holdLines);
   unplugKeyboard(keyboard);
@@ -98,14 +98,14 @@ TEST_F(KeyboardsInVm, UnpluggedMidHoldTheHoldEndsAsAReleaseWould) {
   EXPECT_EQ(readLines(helper, 2), holdLines);
   playSteps({&next}, {"-LEFTALT"});
   EXPECT_EQ(readLines(helper, 2), releaseLines);
-  expectQuietEnd(helper);
+  expectCleanEnd(helper);
 }
 
 TEST_F(KeyboardsInVm, UnpluggingOneOfTwoKeyboardsHoldingTheKeyChangesNothing) {
   VirtualKeyboard& stays = plug();
   VirtualKeyboard& goes = plug();
   HelperProcess helper = startHelperAsUser({});
-  ASSERT_EQ(readLines(helper, 4), listeningLines());
+  ASSERT_EQ(readLines(helper, 4), openingLines(true));
   playSteps({&stays, &goes}, {"+LEFTALT", "500", "second:+RIGHTALT"});
   Lines expected = holdLines;
   expected.push_back(flagsLine(option, true, false));
@@ -117,25 +117,25 @@ TEST_F(KeyboardsInVm, UnpluggingOneOfTwoKeyboardsHoldingTheKeyChangesNothing) {
   for (const std::string& line : readLines(helper, 2, 1000)) EXPECT_EQ(line, flagsLine(option, true, false));
   playSteps({&stays}, {"-LEFTALT"});
   EXPECT_EQ(readLines(helper, 2), releaseLines);
-  expectQuietEnd(helper);
+  expectCleanEnd(helper);
 }
 
 TEST_F(KeyboardsInVm, KeysHeldWhenTheHelperStartsCount) {
   VirtualKeyboard& keyboard = plug();
   playSteps({&keyboard}, {"+LEFTSHIFT"});
   HelperProcess helper = startHelperAsUser({});
-  ASSERT_EQ(readLines(helper, 4), listeningLines());
+  ASSERT_EQ(readLines(helper, 4), openingLines(true));
   playSteps({&keyboard}, {"+LEFTALT", "500", "-LEFTSHIFT", "500", "-LEFTALT"});
   // A combination, which never arms.
-  EXPECT_EQ(readAllLines(helper, 3), (Lines{flagsLine(shift | option, true, true), flagsLine(option, true, false),
+  EXPECT_EQ(readLinesThenQuiet(helper, 3), (Lines{flagsLine(shift | option, true, true), flagsLine(option, true, false),
                                             flagsLine(0, false, false)}));
-  expectQuietEnd(helper);
+  expectCleanEnd(helper);
 }
 
 TEST_F(KeyboardsInVm, AnUnreadableKeyboardIsNotTrustedUntilAChmodMakesItReadable) {
   VirtualKeyboard& keyboard = plug(false);
   HelperProcess helper = startHelperAsUser({});
-  ASSERT_EQ(readLines(helper, 3), (Lines{"ready", "debug:watching option", "trusted:false"}));
+  ASSERT_EQ(readLines(helper, 3), openingLines(false));
   EXPECT_EQ(readLines(helper, 1, 2000), Lines{}) << "polls go on quietly";
   grantAccess(keyboard);
   EXPECT_EQ(readLines(helper, 2, withinAPollMs), (Lines{"trusted:true", "debug:monitor-installed"}));
@@ -143,15 +143,15 @@ TEST_F(KeyboardsInVm, AnUnreadableKeyboardIsNotTrustedUntilAChmodMakesItReadable
   Lines expected = holdLines;
   expected.insert(expected.end(), releaseLines.begin(), releaseLines.end());
   EXPECT_EQ(readLines(helper, 4), expected);
-  expectQuietEnd(helper);
+  expectCleanEnd(helper);
 }
 
 TEST_F(KeyboardsInVm, AUserOutsideTheInputGroupIsNotTrusted) {
   plug();
   HelperProcess helper = startHelperAsUser({}, {waylandSession}, false);
-  EXPECT_EQ(readLines(helper, 3), (Lines{"ready", "debug:watching option", "trusted:false"}));
+  EXPECT_EQ(readLines(helper, 3), openingLines(false));
   EXPECT_EQ(readLines(helper, 1, 2000), Lines{});
-  expectQuietEnd(helper);
+  expectCleanEnd(helper);
 }
 
 // As when a seat's access moves to the user of another session: the helper
@@ -160,7 +160,7 @@ TEST_F(KeyboardsInVm, AUserOutsideTheInputGroupIsNotTrusted) {
 TEST_F(KeyboardsInVm, AccessTakenBackMidHoldEndsTheHoldAndTrust) {
   VirtualKeyboard& keyboard = plug();
   HelperProcess helper = startHelperAsUser({});
-  ASSERT_EQ(readLines(helper, 4), listeningLines());
+  ASSERT_EQ(readLines(helper, 4), openingLines(true));
   playSteps({&keyboard}, {"+LEFTALT", "500"});
   ASSERT_EQ(readLines(helper, 2), holdLines);
   revokeAccess(keyboard);
@@ -172,7 +172,7 @@ TEST_F(KeyboardsInVm, AccessTakenBackMidHoldEndsTheHoldAndTrust) {
 
   grantAccess(keyboard);
   EXPECT_EQ(readLines(helper, 1, withinAPollMs), Lines{"trusted:true"});
-  expectQuietEnd(helper);
+  expectCleanEnd(helper);
 }
 
 // The helper stopped while a keyboard sends more than the kernel queues for
@@ -227,7 +227,7 @@ TEST_P(OverflowInVm, ReportsTheTrueStateOnce) {
   const Burst& burst = GetParam();
   VirtualKeyboard& keyboard = plug();
   HelperProcess helper = startHelperAsUser({});
-  ASSERT_EQ(readLines(helper, 4), listeningLines());
+  ASSERT_EQ(readLines(helper, 4), openingLines(true));
   playSteps({&keyboard}, burst.before);
   ASSERT_EQ(readLines(helper, burst.beforeLines.size()), burst.beforeLines);
 
@@ -238,10 +238,10 @@ TEST_P(OverflowInVm, ReportsTheTrueStateOnce) {
   ASSERT_EQ(processState(helper.pid), 'T');
   playSteps({&keyboard}, withLetters(burst.during));
   ASSERT_EQ(kill(helper.pid, SIGCONT), 0);
-  EXPECT_EQ(readAllLines(helper, burst.resumeLines.size(), 1000), burst.resumeLines);
+  EXPECT_EQ(readLinesThenQuiet(helper, burst.resumeLines.size(), 1000), burst.resumeLines);
   playSteps({&keyboard}, burst.after);
-  EXPECT_EQ(readAllLines(helper, burst.afterLines.size(), 1000), burst.afterLines);
-  expectQuietEnd(helper);
+  EXPECT_EQ(readLinesThenQuiet(helper, burst.afterLines.size(), 1000), burst.afterLines);
+  expectCleanEnd(helper);
 }
 
 INSTANTIATE_TEST_SUITE_P(Bursts, OverflowInVm, testing::ValuesIn(bursts), CaseName());
@@ -271,10 +271,10 @@ class SessionsInVm : public KeyboardsInVm, public testing::WithParamInterface<Se
 TEST_P(SessionsInVm, PickTheMonitorByTheSessionType) {
   plug();
   HelperProcess helper = startHelperAsUser({}, GetParam().environment);
-  const Lines expected = GetParam().eventDevices ? listeningLines()
-                                                 : Lines{"ready", "debug:watching option", "trusted:false"};
+  const Lines expected = GetParam().eventDevices ? openingLines(true)
+                                                 : openingLines(false);
   EXPECT_EQ(readLines(helper, expected.size()), expected);
-  expectQuietEnd(helper);
+  expectCleanEnd(helper);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sessions, SessionsInVm, testing::ValuesIn(sessions), CaseName());

@@ -90,21 +90,3 @@ HelperProcess startHelperAsUser(const std::vector<std::string>& arguments,
   command.insert(command.end(), arguments.begin(), arguments.end());
   return startChild(ORTEL_AS_USER_PATH, command, environment);
 }
-
-std::vector<std::string> listeningLines(const std::string& watchedName) {
-  return {"ready", "debug:watching " + watchedName, "trusted:true", "debug:monitor-installed"};
-}
-
-std::vector<std::string> readAllLines(HelperProcess& helper, std::size_t count, int quietMs) {
-  std::vector<std::string> lines = readLines(helper, count);
-  const std::vector<std::string> late = readLines(helper, 1, quietMs);
-  lines.insert(lines.end(), late.begin(), late.end());
-  return lines;
-}
-
-void expectQuietEnd(HelperProcess& helper) {
-  HelperRun end = finishHelper(helper);
-  EXPECT_EQ(end.lines, std::vector<std::string>{});
-  EXPECT_EQ(end.exitStatus, 0);
-  EXPECT_EQ(end.standardError, "");
-}

@@ -41,13 +41,3 @@ inline const std::string waylandSession = "XDG_SESSION_TYPE=wayland";
 HelperProcess startHelperAsUser(const std::vector<std::string>& arguments,
                                 const std::vector<std::string>& environment = {waylandSession},
                                 bool inInputGroup = true);
-// The first lines of a helper that reads the keyboards.
-std::vector<std::string> listeningLines(const std::string& watchedName = "option");
-
-// Reads count lines, then whatever else comes within quietMs: a late or
-// second line is as much a fault as a missing one.
-std::vector<std::string> readAllLines(HelperProcess& helper, std::size_t count, int quietMs = 500);
-
-// Ends the helper as the parent does, by closing its input, and expects
-// nothing more on its output, exit status 0 and not a byte on stderr.
-void expectQuietEnd(HelperProcess& helper);
