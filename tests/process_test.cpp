@@ -76,7 +76,7 @@ TEST(Process, StaysQuietWhileIdle) {
 
 TEST(Process, OutputClosedByTheParentRunsUntilItsInputCloses) {
   HelperProcess helper = startHelper({});
-  ASSERT_EQ(readLines(helper, 3), opening("option"));
+  ASSERT_EQ(readLines(helper, 3), openingLines(false));
   // A parent that no longer wants the lines, and keeps its end of the input.
   close(helper.output);
   helper.output = -1;
@@ -96,7 +96,7 @@ TEST(Process, OpenFileLimitTooLowForTheLoopStillEndsCleanly) {
   for (const int limit : {4, 5}) {
     HelperProcess helper = startChild("/usr/bin/prlimit", {"--nofile=" + std::to_string(limit), helperPath()},
                                       {displayVariable(server.number)});
-    EXPECT_EQ(readLines(helper, 3), opening("option")) << "limit " << limit;
+    EXPECT_EQ(readLines(helper, 3), openingLines(false)) << "limit " << limit;
     EXPECT_TRUE(writeAll(helper.input, "check-focus\n")) << "limit " << limit;
     EXPECT_EQ(readLines(helper, 1), Lines{"focus:none"}) << "limit " << limit;
     HelperRun run = finishHelper(helper);
